@@ -1,0 +1,27 @@
+// charcode.h — choice of the input and output character codes and the five
+// converter slots through which every character enters and leaves.
+// select_charcode() fills the slots once; they never change afterwards.
+// Bulk operations are exact equivalents of calling the per-unit slot in a loop.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "driver/unit.h"
+#include "io/stream.h"
+
+void init_charcode();    // datautf/idatautf/odatautf from Kdatautf, Kodatautf, Kidatautf
+void select_charcode();  // validates the settings and fills the slots
+
+// 0xFFFF = end of input (in.end_of_file set) or an undecodable sequence; 0 = drop.
+extern Unit (*in_getwc)(InputStream& in);
+// Returns the unit, or 0xFFFF when writing failed / no character in the locale.
+extern Unit (*out_putwc)(Unit unit, OutputStream& out);
+extern int (*out_putnum)(double value, OutputStream& out);
+extern int (*out_putmbs)(const char* text, OutputStream& out);
+// Bytes of one unit in the output code into buffer (OUT_WCTOMB_MAX bytes); -1 none.
+extern int (*out_wctomb)(char* buffer, Unit unit);
+constexpr int OUT_WCTOMB_MAX = 16;
+
+// Writes `count` units exactly as `count` calls of out_putwc would.
+void out_putunits(const Unit* units, std::size_t count, OutputStream& out);

@@ -1,0 +1,21 @@
+// reader.h — turns the decoded input into one record at a time: a table of
+// FieldSpan (label, value, end of line) over units stored in the rsize area.
+// A record never spans two files; undecodable input is reported
+// ("code error in K-file %s(%d).\n") and the unit dropped; U+0000 is dropped.
+#pragma once
+
+#include "driver/unit.h"
+#include "io/stream.h"
+#include "storage/area.h"
+
+struct FieldSpan {
+  Unit* line;   // first unit of the line (the label); null only in the end marker
+  Unit* value;  // one past the label's ':'; == line when the line has no ':'
+  Unit* eol;    // the line's newline (inclusive); in the end marker a 0 unit
+};
+
+// Next record of all input, or null at the end; counts records per file and
+// sets current_file_name / record_number for messages.
+FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans);
+// Next record of the current file, or null when it has none.
+FieldSpan* record_read(InputStream& in, StorageArea& chars, StorageArea& spans);

@@ -1,0 +1,96 @@
+// stream.h — the input and output stream records and their opening/closing.
+// Input runs over the remaining operands one file at a time ("-" and no
+// operand mean standard input); output is standard output. Both streams do
+// their own block buffering (one fread/fwrite per block, never per unit) and
+// carry the converters' `pending` surrogate. A file that cannot be opened is fatal.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "driver/unit.h"
+
+constexpr int32_t STREAM_CLOSED = 0;
+constexpr int32_t STREAM_STDIN = 1;     // standard input because no operand was given
+constexpr int32_t STREAM_OPERANDS = 2;  // reading the operands one after another
+constexpr int32_t STREAM_OUTPUT = 8;
+
+constexpr std::size_t STREAM_BLOCK = 128 * 1024;  // bytes per fread/fwrite
+constexpr std::size_t UNIT_BLOCK = 16 * 1024;     // decoded units the reader takes at a time
+
+struct InputStream {
+  std::FILE* file = nullptr;
+  int32_t mode = STREAM_CLOSED;
+  const char* name = nullptr;   // operand naming the current file; null for stdin
+  int32_t record_in_file = 0;   // records read from the current file (the reader counts)
+  uint32_t pending = 0;         // held low surrogate of the decoders
+  // block buffer (implementation detail of io/ and charcode/)
+  unsigned char* buffer = nullptr;
+  std::size_t buffer_pos = 0;
+  std::size_t buffer_end = 0;
+  bool end_of_file = false;     // the file has given all its bytes (and buffer_pos == buffer_end)
+  bool read_failed = false;     // a read error that is not the end; reported once
+  std::size_t buffer_size = 0;  // capacity of `buffer`
+  bool source_done = false;     // fread met the end or an error: it is never called again
+  // Units decoded ahead for the record reader; a unit block ends at the
+  // first 0xFFFF, so end_of_file still tells that unit's meaning.
+  Unit* units = nullptr;
+  std::size_t units_pos = 0;
+  std::size_t units_end = 0;
+};
+
+struct OutputStream {
+  std::FILE* file = nullptr;
+  int32_t mode = STREAM_CLOSED;
+  const char* name = nullptr;
+  int32_t record_in_file = 0;
+  uint32_t pending = 0;         // held high surrogate of the writers
+  unsigned char* buffer = nullptr;
+  std::size_t buffer_used = 0;
+  std::size_t buffer_size = 0;
+  bool write_failed = false;    // a block write failed; later blocks are dropped
+};
+
+extern InputStream input;    // the process-wide streams
+extern OutputStream output;
+
+void input_open(InputStream& in, int32_t mode);
+// 1 when there is no more input, 0 when the next file is open.
+int input_next_file(InputStream& in);
+void output_open(OutputStream& out);
+void output_close(OutputStream& out);
+
+// Tests and fuzzers: input over an already open file (read to its end, then
+// the input is finished), output into an already open file. The files are
+// closed by input_next_file / output_close as usual.
+void input_open_file(InputStream& in, std::FILE* file, const char* name);
+void output_open_file(OutputStream& out, std::FILE* file);
+// Frees the blocks of a stream that is no longer used (tests and fuzzers).
+void input_release(InputStream& in);
+
+// Refills the empty byte block; false at the end of the file (end_of_file
+// is then set; read_failed too when the end was a read error).
+bool input_fill(InputStream& in);
+// Makes at least `count` (<= STREAM_BLOCK) bytes contiguous at buffer_pos
+// unless the file ends first; returns the bytes available there.
+std::size_t input_ensure(InputStream& in, std::size_t count);
+// Writes the block out; on failure write_failed is set and the bytes dropped.
+void output_flush(OutputStream& out);
+
+// Next byte of the input, or -1 at the end of the file.
+inline int input_byte(InputStream& in) {
+  if (in.buffer_pos == in.buffer_end && !input_fill(in)) return -1;
+  return in.buffer[in.buffer_pos++];
+}
+
+// Room for `count` (<= STREAM_BLOCK) more bytes at buffer + buffer_used.
+inline unsigned char* output_room(OutputStream& out, std::size_t count) {
+  if (out.buffer_size - out.buffer_used < count) output_flush(out);
+  return out.buffer + out.buffer_used;
+}
+
+inline void output_byte(OutputStream& out, unsigned char byte) {
+  *output_room(out, 1) = byte;
+  ++out.buffer_used;
+}

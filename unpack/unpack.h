@@ -1,0 +1,15 @@
+// unpack.h — decomposition of one chosen field value into labelled pieces.
+// Writes one "label:piece" line per piece through the output slots; the value
+// is cut in place (its newline is replaced by 0 for the call and restored).
+// Warnings (truncation, end before start, more than one conversion) are counted messages.
+#pragma once
+
+#include "driver/unit.h"
+#include "format/field_list.h"
+#include "io/stream.h"
+#include "storage/area.h"
+
+// `list`'s included chain holds the field being unpacked: name = the line,
+// format = the value, compiled = its FieldFormat or null for DefaultFormat.
+void unpack_field(Unit* value, Unit** eol, FieldList& list, StorageArea& work,
+                  OutputStream& out);
