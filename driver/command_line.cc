@@ -1,11 +1,11 @@
 // command_line.cc — locale from the environment, options, -K items, texts.
 #include "driver/command_line.h"
 
+#include <cctype>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cctype>
 #include <string>
 
 #include "driver/messages.h"
@@ -19,8 +19,8 @@ namespace {
 
 // Scanner state beyond the index: the letters that take an argument.
 struct OptionScanner {
-  bool letters_built;        // the set is built on the first call
-  char letters[16];          // at most 15 letters, NUL-terminated
+  bool letters_built;  // the set is built on the first call
+  char letters[16];    // at most 15 letters, NUL-terminated
 };
 OptionScanner scanner = {};
 
@@ -29,8 +29,8 @@ int usage_calls = 0;
 
 // Where the -K splitter goes on, and the text it was last given.
 struct SettingSplitter {
-  char* text;      // text of the previous call
-  char* next;      // where the next item starts
+  char* text;  // text of the previous call
+  char* next;  // where the next item starts
 };
 SettingSplitter splitter = {};
 
@@ -62,7 +62,9 @@ bool takes_argument(char letter) {
 }
 
 // White space as the locale classifies it.
-bool is_blank(char c) { return c != 0 && std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool is_blank(char c) {
+  return c != 0 && std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 
 char* skip_blanks(char* p) {
   while (is_blank(*p)) ++p;

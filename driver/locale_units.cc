@@ -28,4 +28,6 @@ int locale_encode_char(char32_t code_point, char* buffer) {
   return static_cast<int>(result);
 }
 
-int locale_max_length() { return static_cast<int>(MB_CUR_MAX); }
+int locale_max_length() {
+  return static_cast<int>(MB_CUR_MAX);
+}

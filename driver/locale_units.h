@@ -36,8 +36,12 @@ inline int units_from_code_point(char32_t code_point, Unit out[2]) {
   return 2;
 }
 
-inline bool is_high_surrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-inline bool is_low_surrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+inline bool is_high_surrogate(char32_t u) {
+  return u >= 0xD800 && u <= 0xDBFF;
+}
+inline bool is_low_surrogate(char32_t u) {
+  return u >= 0xDC00 && u <= 0xDFFF;
+}
 inline char32_t join_surrogates(char32_t high, char32_t low) {
   return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
 }

@@ -19,8 +19,8 @@ int32_t operand_count = 0;
 char** operands = nullptr;
 
 const Setting settings_table[] = {
-    {"rsize", &setting_rsize},     {"tsize", &setting_tsize},       {"nsize", &setting_nsize},
-    {"wsize", &setting_wsize},     {"datautf", &datautf},           {"idatautf", &idatautf},
+    {"rsize", &setting_rsize}, {"tsize", &setting_tsize}, {"nsize", &setting_nsize},
+    {"wsize", &setting_wsize}, {"datautf", &datautf},     {"idatautf", &idatautf},
     {"odatautf", &odatautf},
 };
 const int settings_table_size = sizeof settings_table / sizeof settings_table[0];
