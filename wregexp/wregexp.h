@@ -21,7 +21,8 @@ struct wregexp {
   Unit* program;          // WREGEXP_MAGIC, then the nodes (same allocation)
 };
 
-// Compiles a NUL-terminated expression; null after reporting an error.
+// Compiles a NUL-terminated expression; null after reporting an error. The
+// result is one std::malloc block (program included), kept for the whole run.
 wregexp* wregcomp(const Unit* expression);
 // 1 when the NUL-terminated subject contains a match (match_* set), else 0.
 int wregexec(wregexp* expression, const Unit* subject);

@@ -1,0 +1,9 @@
+// wregexp_internal.h — knobs of the matcher that only its tests turn.
+// The product never changes them; they alter speed, never results.
+#pragma once
+
+#include <cstdint>
+
+// Node steps a search may take before it starts remembering failed
+// (node, position) pairs; lowering it makes every search take that path.
+extern int64_t wregexp_memo_threshold;
