@@ -25,3 +25,11 @@ constexpr int OUT_WCTOMB_MAX = 16;
 
 // Writes `count` units exactly as `count` calls of out_putwc would.
 void out_putunits(const Unit* units, std::size_t count, OutputStream& out);
+// Decodes into `units` (capacity >= 1) exactly the units that successive
+// in_getwc calls would return, ending after the first 0xFFFF (so
+// in.end_of_file still tells its meaning); returns their count (>= 1).
+std::size_t in_getunits(InputStream& in, Unit* units, std::size_t capacity);
+// True when the input code gives each ASCII byte, one byte per unit, as the
+// unit of the same value (UTF-8, and the locale's code when it maps ASCII to
+// itself): the record reader may then take such bytes from the input block.
+extern bool in_keeps_ascii;

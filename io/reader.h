@@ -19,3 +19,6 @@ struct FieldSpan {
 FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans);
 // Next record of the current file, or null when it has none.
 FieldSpan* record_read(InputStream& in, StorageArea& chars, StorageArea& spans);
+// The unit-by-unit form of record_read (one in_getwc call per unit): the
+// reference that record_read must match exactly; only the tests use it.
+FieldSpan* record_read_reference(InputStream& in, StorageArea& chars, StorageArea& spans);

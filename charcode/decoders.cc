@@ -1,0 +1,238 @@
+// decoders.cc — the six input decoders: bytes of the input block to Units.
+// Bad input policy: an undecodable sequence is consumed and gives 0xFFFF with
+// end_of_file clear (the reader reports it); the end of the input, also inside
+// a sequence, gives 0xFFFF with end_of_file set and no message. Each decoder
+// has a unit-by-unit reference and a bulk form that copies the common units
+// straight from the block and hands every other unit to the reference.
+#include <cstdint>
+#include <cstring>
+
+#include "charcode/converters.h"
+#include "charcode/lanes.h"
+#include "charcode/locale_memo.h"
+#include "driver/locale_units.h"
+
+namespace {
+
+constexpr Unit END_OR_ERROR = 0xFFFF;
+
+// The low surrogate held since the previous call.
+Unit deliver_pending(InputStream& in) {
+  Unit unit = static_cast<Unit>(in.pending & 0xFFFF);
+  in.pending = 0;
+  return unit;
+}
+
+// The last step shared by the UTF decoders, for the code point v.
+Unit finish_utf(uint32_t v, InputStream& in) {
+  if (v == 0xFEFF) return 0;  // a byte-order mark is dropped by the reader
+  if (v == 0xFFFE) return END_OR_ERROR;
+  if (v >= 0x10000 && v <= 0x10FFFF) {
+    in.pending = 0xDC00 + ((v - 0x10000) & 0x3FF);
+    return static_cast<Unit>(0xD800 + (((v - 0x10000) >> 10) & 0x3FF));
+  }
+  if (v > 0x10FFFF) return 0xFFFD;
+  return static_cast<Unit>(v);
+}
+
+// Trail bytes after a UTF-8 first byte; -1 when it cannot begin a sequence.
+int utf8_trail_bytes(int first) {
+  if (first < 0x80) return 0;
+  if (first < 0xC0) return -1;
+  if (first < 0xE0) return 1;
+  if (first < 0xF0) return 2;
+  if (first < 0xF8) return 3;
+  if (first < 0xFC) return 4;
+  return 5;
+}
+
+// What the length marks add to the byte sum, by trail bytes.
+constexpr uint32_t kMarkOffsets[6] = {0x00000000, 0x00003080, 0x000E2080,
+                                      0x03C82080, 0xFA082080, 0x82082080};
+
+// Reads count bytes as one value, least significant first or last; false
+// when the input ends first (the bytes read are lost).
+bool read_value(InputStream& in, int count, bool little_endian, uint32_t& value) {
+  value = 0;
+  for (int i = 0; i < count; ++i) {
+    int byte = input_byte(in);
+    if (byte < 0) return false;
+    if (little_endian) {
+      value |= static_cast<uint32_t>(byte) << (8 * i);
+    } else {
+      value = (value << 8) | static_cast<uint32_t>(byte);
+    }
+  }
+  return true;
+}
+
+Unit decode_utf16(InputStream& in, bool little_endian) {
+  uint32_t v;
+  if (!read_value(in, 2, little_endian, v)) return END_OR_ERROR;
+  return finish_utf(v, in);
+}
+
+Unit decode_utf32(InputStream& in, bool little_endian) {
+  if (in.pending != 0) return deliver_pending(in);
+  uint32_t v;
+  if (!read_value(in, 4, little_endian, v)) return END_OR_ERROR;
+  return finish_utf(v, in);
+}
+
+// The bulk frame: `copy_run` takes the common units straight from the block
+// and stops at anything else (or the block's end), which goes through the
+// reference decoder one unit at a time; that also refills the block.
+template <class CopyRun>
+std::size_t decode_bulk(InputStream& in, Unit* units, std::size_t capacity,
+                        UnitDecoder reference, CopyRun copy_run) {
+  std::size_t count = 0;
+  while (count < capacity) {
+    if (in.pending == 0) {
+      count += copy_run(in, units + count, capacity - count);
+      if (count == capacity) break;
+    }
+    Unit unit = reference(in);
+    units[count++] = unit;
+    if (unit == END_OR_ERROR) break;
+  }
+  return count;
+}
+
+// A run of ASCII bytes: each is its own unit in UTF-8, and in the locale's
+// code when locale_keeps_ascii. Sixteen bytes are tested and widened at a time.
+std::size_t copy_ascii(InputStream& in, Unit* units, std::size_t room) {
+  const unsigned char* bytes = in.buffer + in.buffer_pos;
+  std::size_t available = in.buffer_end - in.buffer_pos;
+  std::size_t limit = room < available ? room : available;
+  std::size_t k = 0;
+  while (k + LANES <= limit && bytes_are_ascii(bytes + k)) {
+    widen_bytes(bytes + k, units + k);
+    k += LANES;
+  }
+  while (k < limit && bytes[k] < 0x80) {
+    units[k] = bytes[k];
+    ++k;
+  }
+  in.buffer_pos += k;
+  return k;
+}
+
+// True for a 16-bit value that the common last step passes on unchanged.
+bool is_plain_utf_unit(uint32_t v) { return v < 0xFEFF || (v > 0xFEFF && v < 0xFFFE); }
+
+template <bool little_endian>
+std::size_t copy_utf16(InputStream& in, Unit* units, std::size_t room) {
+  const unsigned char* bytes = in.buffer + in.buffer_pos;
+  std::size_t pairs = (in.buffer_end - in.buffer_pos) / 2;
+  std::size_t limit = room < pairs ? room : pairs;
+  std::size_t k = 0;
+  for (; k < limit; ++k) {
+    uint32_t v = little_endian ? bytes[2 * k] | bytes[2 * k + 1] << 8
+                               : bytes[2 * k] << 8 | bytes[2 * k + 1];
+    if (!is_plain_utf_unit(v)) break;
+    units[k] = static_cast<Unit>(v);
+  }
+  in.buffer_pos += 2 * k;
+  return k;
+}
+
+template <bool little_endian>
+std::size_t copy_utf32(InputStream& in, Unit* units, std::size_t room) {
+  const unsigned char* bytes = in.buffer + in.buffer_pos;
+  std::size_t quads = (in.buffer_end - in.buffer_pos) / 4;
+  std::size_t limit = room < quads ? room : quads;
+  std::size_t k = 0;
+  for (; k < limit; ++k) {
+    const unsigned char* b = bytes + 4 * k;
+    uint32_t v = little_endian ? b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24
+                               : static_cast<uint32_t>(b[0]) << 24 | b[1] << 16 | b[2] << 8 | b[3];
+    if (!is_plain_utf_unit(v)) break;
+    units[k] = static_cast<Unit>(v);
+  }
+  in.buffer_pos += 4 * k;
+  return k;
+}
+
+std::size_t copy_nothing(InputStream&, Unit*, std::size_t) { return 0; }
+
+}  // namespace
+
+// The locale's own conversion decides what a character is. The bytes of a
+// rejected sequence are consumed up to the byte that made it invalid, as the
+// UTF-8 decoder does; a character cut off by the end of the input ends the
+// input without a message, like a cut-off UTF-8 sequence.
+Unit decode_locale(InputStream& in) {
+  if (in.pending != 0) return deliver_pending(in);
+  std::size_t longest = static_cast<std::size_t>(locale_max_length());
+  std::size_t available = input_ensure(in, longest);
+  if (available == 0) return END_OR_ERROR;  // end_of_file is set
+  const char* bytes = reinterpret_cast<const char*>(in.buffer + in.buffer_pos);
+  std::size_t window = available < longest ? available : longest;
+  char32_t code_point = 0;
+  int used = window >= 4 ? memo_decode_char(bytes, window, code_point)
+                         : locale_decode_char(bytes, window, code_point);
+  if (used >= 0) {
+    in.buffer_pos += used == 0 ? 1 : static_cast<std::size_t>(used);  // NUL is one byte
+    Unit pair[2];
+    if (units_from_code_point(code_point, pair) == 2) in.pending = pair[1];
+    return pair[0];
+  }
+  if (used == -2 && window < longest) {  // fewer bytes than asked: the file has ended
+    in.buffer_pos = in.buffer_end;
+    input_fill(in);
+    return END_OR_ERROR;
+  }
+  std::size_t length = 1;
+  while (length < window && locale_decode_char(bytes, length, code_point) == -2) ++length;
+  in.buffer_pos += length;
+  return END_OR_ERROR;
+}
+
+// Overlong forms and encoded surrogates are accepted; 5- and 6-byte forms too,
+// their values above U+10FFFF becoming U+FFFD in the last step.
+Unit decode_utf8(InputStream& in) {
+  if (in.pending != 0) return deliver_pending(in);
+  int first = input_byte(in);
+  if (first < 0) return END_OR_ERROR;
+  int trail = utf8_trail_bytes(first);
+  if (trail < 0) return END_OR_ERROR;
+  uint32_t sum = static_cast<uint32_t>(first);
+  for (int i = 0; i < trail; ++i) {
+    sum <<= 6;
+    int byte = input_byte(in);
+    if (byte < 0 || (byte & 0xC0) != 0x80) return END_OR_ERROR;  // a bad byte stays consumed
+    sum += static_cast<uint32_t>(byte);
+  }
+  return finish_utf(sum - kMarkOffsets[trail], in);
+}
+
+// UTF-16 never holds a unit: surrogates pass one per call.
+Unit decode_utf16le(InputStream& in) { return decode_utf16(in, true); }
+Unit decode_utf16be(InputStream& in) { return decode_utf16(in, false); }
+Unit decode_utf32le(InputStream& in) { return decode_utf32(in, true); }
+Unit decode_utf32be(InputStream& in) { return decode_utf32(in, false); }
+
+std::size_t decode_locale_bulk(InputStream& in, Unit* units, std::size_t capacity) {
+  if (!locale_keeps_ascii) return decode_bulk(in, units, capacity, decode_locale, copy_nothing);
+  return decode_bulk(in, units, capacity, decode_locale, copy_ascii);
+}
+
+std::size_t decode_utf8_bulk(InputStream& in, Unit* units, std::size_t capacity) {
+  return decode_bulk(in, units, capacity, decode_utf8, copy_ascii);
+}
+
+std::size_t decode_utf16le_bulk(InputStream& in, Unit* units, std::size_t capacity) {
+  return decode_bulk(in, units, capacity, decode_utf16le, copy_utf16<true>);
+}
+
+std::size_t decode_utf16be_bulk(InputStream& in, Unit* units, std::size_t capacity) {
+  return decode_bulk(in, units, capacity, decode_utf16be, copy_utf16<false>);
+}
+
+std::size_t decode_utf32le_bulk(InputStream& in, Unit* units, std::size_t capacity) {
+  return decode_bulk(in, units, capacity, decode_utf32le, copy_utf32<true>);
+}
+
+std::size_t decode_utf32be_bulk(InputStream& in, Unit* units, std::size_t capacity) {
+  return decode_bulk(in, units, capacity, decode_utf32be, copy_utf32<false>);
+}

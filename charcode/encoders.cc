@@ -1,0 +1,279 @@
+// encoders.cc — the output writers and unit encoders of every code, the
+// multibyte-string writer and the number writer. Bytes go into the output
+// stream's block; a failed block write shows only in the UTF-16/32 results.
+// Each writer has its unit-by-unit reference and a bulk form for whole lines.
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "charcode/converters.h"
+#include "charcode/lanes.h"
+#include "charcode/locale_memo.h"
+#include "driver/locale_units.h"
+
+namespace {
+
+constexpr Unit WRITE_FAILED = 0xFFFF;
+
+// UTF-8 bytes of v into bytes (room for 6); returns their count.
+// Values beyond 31 bits (a low surrogate combined with nothing) become U+FFFD.
+int encode_utf8_value(uint32_t v, unsigned char* bytes) {
+  if (v > 0x7FFFFFFF) v = 0xFFFD;
+  int count;
+  unsigned char mark;
+  if (v < 0x80) {
+    count = 1, mark = 0x00;
+  } else if (v < 0x800) {
+    count = 2, mark = 0xC0;
+  } else if (v < 0x10000) {
+    count = 3, mark = 0xE0;
+  } else if (v < 0x200000) {
+    count = 4, mark = 0xF0;
+  } else if (v < 0x4000000) {
+    count = 5, mark = 0xF8;
+  } else {
+    count = 6, mark = 0xFC;
+  }
+  for (int i = count - 1; i > 0; --i) {
+    bytes[i] = static_cast<unsigned char>(0x80 + (v & 0x3F));
+    v >>= 6;
+  }
+  bytes[0] = static_cast<unsigned char>(v | mark);
+  return count;
+}
+
+// The code point of a low surrogate after the held high one, as unsigned
+// 32-bit arithmetic gives it; with nothing held it lies above 0x7FFFFFFF.
+uint32_t combine_with_pending(uint32_t pending, Unit low) {
+  return ((pending - 0xD800) << 10) + low + 0x2400;
+}
+
+void put_little_endian(uint32_t value, int count, OutputStream& out) {
+  unsigned char* bytes = output_room(out, static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+  out.buffer_used += static_cast<std::size_t>(count);
+}
+
+// Copies units below 0x80 into the block as bytes, stopping at the first
+// other unit or when the block is full; returns the units copied. Sixteen
+// units are tested and narrowed at a time. The rest of a line (fewer than
+// sixteen) is taken as the sixteen or eight units that end at the limit,
+// overlapping some already written with the same bytes.
+std::size_t copy_ascii(const Unit* units, std::size_t count, OutputStream& out) {
+  std::size_t room = out.buffer_size - out.buffer_used;
+  std::size_t limit = count < room ? count : room;
+  unsigned char* bytes = out.buffer + out.buffer_used;
+  std::size_t k = 0;
+  while (k + LANES <= limit && units_are_ascii(units + k)) {
+    narrow_units(units + k, bytes + k);
+    k += LANES;
+  }
+  if (k < limit && limit - k < LANES) {
+    if (limit >= LANES) {
+      if (units_are_ascii(units + limit - LANES)) {
+        narrow_units(units + limit - LANES, bytes + limit - LANES);
+        k = limit;
+      }
+    } else if (limit >= 8 && eight_units_are_ascii(units) &&
+               eight_units_are_ascii(units + limit - 8)) {
+      narrow_eight_units(units, bytes);
+      narrow_eight_units(units + limit - 8, bytes + limit - 8);
+      k = limit;
+    }
+  }
+  while (k < limit && units[k] < 0x80) {
+    bytes[k] = static_cast<unsigned char>(units[k]);
+    ++k;
+  }
+  out.buffer_used += k;
+  return k;
+}
+
+// The bulk frame of the ASCII-transparent writers: runs of ASCII go straight
+// into the block, every other unit through the reference writer. A run of
+// ASCII leaves `pending` alone in UTF-8, so `ascii_needs_empty_pending` is
+// set only for the locale writer, which turns a held surrogate into "?".
+void write_bulk_ascii(const Unit* units, std::size_t count, OutputStream& out,
+                      UnitWriter reference, bool ascii_needs_empty_pending) {
+  std::size_t i = 0;
+  while (i < count) {
+    if (!ascii_needs_empty_pending || out.pending == 0) {
+      if (out.buffer_used == out.buffer_size) output_flush(out);
+      i += copy_ascii(units + i, count - i, out);
+      if (i == count) break;
+      if (units[i] < 0x80) continue;  // the block was full
+    }
+    reference(units[i], out);
+    ++i;
+  }
+}
+
+}  // namespace
+
+// Locale family. The locale speaks in whole code points (see locale_units.h):
+// a surrogate pair is joined before it is converted, and a surrogate without
+// its partner has no character, so it is written as "?" (a held high one as
+// soon as a unit other than a low surrogate follows it).
+Unit write_locale(Unit unit, OutputStream& out) {
+  if (out.pending != 0 && !is_low_surrogate(unit)) {
+    output_byte(out, '?');
+    out.pending = 0;
+  }
+  if (is_high_surrogate(unit)) {
+    out.pending = unit;
+    return unit;
+  }
+  char32_t code_point = unit;
+  if (is_low_surrogate(unit)) {
+    if (out.pending == 0) {
+      output_byte(out, '?');
+      return WRITE_FAILED;
+    }
+    code_point = join_surrogates(out.pending, unit);
+    out.pending = 0;
+  }
+  unsigned char* bytes = output_room(out, OUT_WCTOMB_MAX);
+  int count = memo_encode_char(code_point, reinterpret_cast<char*>(bytes));
+  if (count < 0) {
+    output_byte(out, '?');
+    return WRITE_FAILED;
+  }
+  out.buffer_used += static_cast<std::size_t>(count);
+  return unit;
+}
+
+int encode_locale(char* buffer, Unit unit) { return memo_encode_char(unit, buffer); }
+
+void write_locale_bulk(const Unit* units, std::size_t count, OutputStream& out) {
+  if (!locale_keeps_ascii) {
+    for (std::size_t i = 0; i < count; ++i) write_locale(units[i], out);
+    return;
+  }
+  write_bulk_ascii(units, count, out, write_locale, true);
+}
+
+// UTF-8 family. A held high surrogate waits for its low half; units in
+// between are written as usual.
+Unit write_utf8(Unit unit, OutputStream& out) {
+  uint32_t v = unit;
+  if (is_high_surrogate(unit)) {
+    out.pending = unit;
+    return unit;
+  }
+  if (is_low_surrogate(unit)) {
+    v = combine_with_pending(out.pending, unit);
+    out.pending = 0;
+  }
+  unsigned char* bytes = output_room(out, 6);
+  out.buffer_used += static_cast<std::size_t>(encode_utf8_value(v, bytes));
+  return unit;
+}
+
+int encode_utf8(char* buffer, Unit unit) {
+  if (is_high_surrogate(unit) || is_low_surrogate(unit)) return -1;
+  return encode_utf8_value(unit, reinterpret_cast<unsigned char*>(buffer));
+}
+
+void write_utf8_bulk(const Unit* units, std::size_t count, OutputStream& out) {
+  write_bulk_ascii(units, count, out, write_utf8, false);
+}
+
+// UTF-16 family: every unit is its two bytes, surrogates included.
+Unit write_utf16(Unit unit, OutputStream& out) {
+  put_little_endian(unit, 2, out);
+  return out.write_failed ? WRITE_FAILED : unit;
+}
+
+int encode_utf16(char* buffer, Unit unit) {
+  buffer[0] = static_cast<char>(unit & 0xFF);
+  buffer[1] = static_cast<char>(unit >> 8);
+  return 2;
+}
+
+void write_utf16_bulk(const Unit* units, std::size_t count, OutputStream& out) {
+  if constexpr (std::endian::native != std::endian::little) {
+    for (std::size_t i = 0; i < count; ++i) write_utf16(units[i], out);
+    return;
+  }
+  // On a little-endian machine the units already are the output bytes.
+  std::size_t i = 0;
+  while (i < count) {
+    if (out.buffer_size - out.buffer_used < 2) output_flush(out);
+    std::size_t room = (out.buffer_size - out.buffer_used) / 2;
+    std::size_t run = count - i < room ? count - i : room;
+    std::memcpy(out.buffer + out.buffer_used, units + i, 2 * run);
+    out.buffer_used += 2 * run;
+    i += run;
+  }
+}
+
+// UTF-32 family. A low surrogate with nothing held is written as U+FFFD,
+// as the UTF-8 writer does.
+Unit write_utf32(Unit unit, OutputStream& out) {
+  if (is_high_surrogate(unit)) {
+    out.pending = unit;
+    return unit;
+  }
+  uint32_t v = unit;
+  if (is_low_surrogate(unit)) {
+    v = out.pending != 0 ? combine_with_pending(out.pending, unit) : 0xFFFD;
+  }
+  put_little_endian(v, 4, out);
+  if (out.write_failed) return WRITE_FAILED;  // a held surrogate stays held
+  if (is_low_surrogate(unit)) out.pending = 0;
+  return unit;
+}
+
+int encode_utf32(char* buffer, Unit unit) {
+  buffer[0] = static_cast<char>(unit & 0xFF);
+  buffer[1] = static_cast<char>(unit >> 8);
+  buffer[2] = 0;
+  buffer[3] = 0;
+  return 4;
+}
+
+void write_utf32_bulk(const Unit* units, std::size_t count, OutputStream& out) {
+  for (std::size_t i = 0; i < count; ++i) {
+    Unit unit = units[i];
+    if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
+      write_utf32(unit, out);
+    } else {
+      put_little_endian(unit, 4, out);
+    }
+  }
+}
+
+// Code-independent writers: they reach the output code through out_putwc.
+// Text that is not made of the locale's characters is left out from the
+// first bad byte on (the one caller passes ASCII only).
+int put_multibyte(const char* text, OutputStream& out) {
+  std::size_t longest = static_cast<std::size_t>(locale_max_length());
+  std::size_t consumed = 0;
+  for (;;) {
+    const char* rest = text + consumed;
+    std::size_t window = 0;
+    while (window < longest && rest[window] != '\0') ++window;
+    if (window == 0) break;
+    char32_t code_point = 0;
+    int used = locale_decode_char(rest, window, code_point);
+    if (used <= 0) break;
+    Unit pair[2];
+    int units = units_from_code_point(code_point, pair);
+    for (int i = 0; i < units; ++i) out_putwc(pair[i], out);
+    consumed += static_cast<std::size_t>(used);
+  }
+  return static_cast<int>(consumed);
+}
+
+// Integral values of the signed 32-bit range as "%d", all else as "%g".
+int put_number(double value, OutputStream& out) {
+  char text[32];
+  bool in_range = value >= -2147483648.0 && value < 2147483648.0;  // false for NaN
+  if (in_range && static_cast<double>(static_cast<int32_t>(value)) == value) {
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(static_cast<int32_t>(value)));
+  } else {
+    std::snprintf(text, sizeof text, "%g", value);
+  }
+  return out_putmbs(text, out);
+}

@@ -1,0 +1,212 @@
+// stream.cc — opening the operands one after another, block reads and block
+// writes. Each stream reads or writes through its own block of STREAM_BLOCK
+// bytes, with the C library's buffering switched off so no byte is copied twice.
+#include "io/stream.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/messages.h"
+#include "driver/settings.h"
+
+InputStream input;
+OutputStream output;
+
+namespace {
+
+// fclose(stdin) cannot be undone: a second "-" then reads as an empty file.
+bool stdin_closed = false;
+
+void* allocate_block(std::size_t bytes, const char* what) {
+  void* block = std::calloc(bytes, 1);
+  if (block == nullptr) message(MSG_FATAL, "can't allocate storage for %s.\n", what);
+  return block;
+}
+
+void allocate_input_blocks(InputStream& in) {
+  if (in.buffer == nullptr) {
+    in.buffer =
+        static_cast<unsigned char*>(allocate_block(STREAM_BLOCK + STREAM_PADDING, "input"));
+    in.buffer_size = STREAM_BLOCK;
+  }
+  if (in.units == nullptr) {
+    in.units = static_cast<Unit*>(allocate_block(UNIT_BLOCK * sizeof(Unit), "input"));
+  }
+}
+
+// A new file starts with an empty block and nothing decoded ahead.
+void start_file(InputStream& in, std::FILE* file) {
+  in.file = file;
+  in.buffer_pos = 0;
+  in.buffer_end = 0;
+  in.end_of_file = false;
+  in.read_failed = false;
+  in.source_done = file == nullptr;
+  in.units_pos = 0;
+  in.units_end = 0;
+}
+
+// Our own block does the buffering; the library's would copy every byte once
+// more. Text and binary mode are the same on this platform, so the UTF-16/32
+// codes need no switch of the stream.
+std::FILE* unbuffered(std::FILE* file) {
+  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
+}
+
+// Consumes the next operand and opens it; "-" is standard input.
+void open_operand(InputStream& in) {
+  const char* operand = *operands;
+  ++operands;
+  --operand_count;
+  if (std::strcmp(operand, "-") == 0) {
+    in.name = nullptr;
+    start_file(in, stdin_closed ? nullptr : unbuffered(stdin));
+    return;
+  }
+  std::FILE* file = std::fopen(operand, "r");
+  if (file == nullptr) message(MSG_FATAL, "can't open %s.\n", operand);
+  in.name = operand;
+  start_file(in, unbuffered(file));
+}
+
+void close_file(InputStream& in) {
+  if (in.file != nullptr) {
+    if (in.file == stdin) stdin_closed = true;
+    std::fclose(in.file);
+  }
+  in.file = nullptr;
+}
+
+// Reads into the free end of the block; a short count means the end of the
+// file or a read error, after which fread is never called again.
+std::size_t read_more(InputStream& in) {
+  if (in.source_done) return 0;
+  std::size_t wanted = in.buffer_size - in.buffer_end;
+  std::size_t got = std::fread(in.buffer + in.buffer_end, 1, wanted, in.file);
+  if (got < wanted) {
+    in.source_done = true;
+    if (std::ferror(in.file)) in.read_failed = true;
+  }
+  in.buffer_end += got;
+  return got;
+}
+
+// A fatal message leaves through exit(): what the record loop has written so
+// far must still reach standard output.
+void flush_output_at_exit() {
+  if (output.mode == STREAM_OUTPUT) output_flush(output);
+}
+
+}  // namespace
+
+void input_open(InputStream& in, int32_t mode) {
+  allocate_input_blocks(in);
+  in.pending = 0;
+  in.record_in_file = 0;
+  in.name = nullptr;
+  in.file = nullptr;
+  in.mode = mode;
+  if (operand_count <= 0) {
+    in.mode = STREAM_STDIN;
+    start_file(in, stdin_closed ? nullptr : unbuffered(stdin));
+    return;
+  }
+  open_operand(in);
+}
+
+int input_next_file(InputStream& in) {
+  if (in.mode == STREAM_CLOSED) return 1;
+  --in.record_in_file;  // the attempt that found the file exhausted
+  close_file(in);
+  if (in.mode == STREAM_STDIN || operand_count <= 0) {
+    in.mode = STREAM_CLOSED;
+    return 1;
+  }
+  open_operand(in);
+  in.record_in_file = 0;
+  return 0;
+}
+
+void input_open_file(InputStream& in, std::FILE* file, const char* name) {
+  allocate_input_blocks(in);
+  in.pending = 0;
+  in.record_in_file = 0;
+  in.name = name;
+  in.mode = STREAM_STDIN;  // one file, then the input is finished
+  start_file(in, file);
+}
+
+void input_release(InputStream& in) {
+  std::free(in.buffer);
+  std::free(in.units);
+  in.buffer = nullptr;
+  in.units = nullptr;
+  in.buffer_size = 0;
+}
+
+bool input_fill(InputStream& in) {
+  in.buffer_pos = 0;
+  in.buffer_end = 0;
+  if (read_more(in) > 0) return true;
+  in.end_of_file = true;
+  return false;
+}
+
+std::size_t input_ensure(InputStream& in, std::size_t count) {
+  std::size_t available = in.buffer_end - in.buffer_pos;
+  if (available >= count) return available;
+  if (available == 0) return input_fill(in) ? input_ensure(in, count) : 0;
+  if (in.source_done) return available;
+  std::memmove(in.buffer, in.buffer + in.buffer_pos, available);
+  in.buffer_pos = 0;
+  in.buffer_end = available;
+  while (in.buffer_end < count && read_more(in) > 0) {
+  }
+  return in.buffer_end;
+}
+
+void output_open(OutputStream& out) {
+  // As for input, the block is the buffer. Binary mode needs no switch here.
+  output_open_file(out, stdout);
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+void output_open_file(OutputStream& out, std::FILE* file) {
+  static bool flush_registered = false;
+  if (!flush_registered) {
+    std::atexit(flush_output_at_exit);
+    flush_registered = true;
+  }
+  if (out.buffer == nullptr) {
+    out.buffer = static_cast<unsigned char*>(allocate_block(STREAM_BLOCK, "output"));
+    out.buffer_size = STREAM_BLOCK;
+  }
+  out.file = file;
+  out.mode = STREAM_OUTPUT;
+  out.name = nullptr;
+  out.record_in_file = 0;
+  out.pending = 0;
+  out.buffer_used = 0;
+  out.write_failed = false;
+}
+
+void output_close(OutputStream& out) {
+  output_flush(out);
+  if (out.file != nullptr) std::fclose(out.file);  // a failure is not reported
+  out.file = nullptr;
+  out.mode = STREAM_CLOSED;
+  std::free(out.buffer);
+  out.buffer = nullptr;
+  out.buffer_size = 0;
+  out.buffer_used = 0;
+}
+
+void output_flush(OutputStream& out) {
+  if (out.buffer_used == 0) return;
+  if (!out.write_failed &&
+      std::fwrite(out.buffer, 1, out.buffer_used, out.file) != out.buffer_used) {
+    out.write_failed = true;
+  }
+  out.buffer_used = 0;
+}
