@@ -3,6 +3,7 @@
 // counted message naming the field; a format that compiles is never rejected later.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "driver/unit.h"
@@ -19,14 +20,14 @@ constexpr int32_t END_DELIMITER = 6;
 constexpr int32_t END_PATTERN = 7;
 
 // Option letter bits, shared by -z and formats.
-constexpr uint32_t OPTION_L = 1;         // "l": trim spaces at a fixed piece's end
-constexpr uint32_t OPTION_R = 2;         // "r": trim spaces at a fixed piece's start
-constexpr uint32_t OPTION_N = 4;         // "n": no options
-constexpr uint32_t OPTION_Q = 8;         // "q": double quotes
-constexpr uint32_t OPTION_SQUOTE = 16;   // "Q": single quotes
-constexpr uint32_t OPTION_B = 32;        // "b": backslash escapes
-constexpr uint32_t OPTION_F = 64;        // "f": no label before pieces
-constexpr uint32_t OPTION_X = 128;       // "x": backslash escapes inside double quotes
+constexpr uint32_t OPTION_L = 1;        // "l": trim spaces at a fixed piece's end
+constexpr uint32_t OPTION_R = 2;        // "r": trim spaces at a fixed piece's start
+constexpr uint32_t OPTION_N = 4;        // "n": no options
+constexpr uint32_t OPTION_Q = 8;        // "q": double quotes
+constexpr uint32_t OPTION_SQUOTE = 16;  // "Q": single quotes
+constexpr uint32_t OPTION_B = 32;       // "b": backslash escapes
+constexpr uint32_t OPTION_F = 64;       // "f": no label before pieces
+constexpr uint32_t OPTION_X = 128;      // "x": backslash escapes inside double quotes
 
 // Conversion class: low bits the kind, plus the size bits.
 constexpr int32_t CFMT_SIGNED = 1, CFMT_UNSIGNED = 2, CFMT_FLOAT = 3, CFMT_STRING = 4,
@@ -38,10 +39,10 @@ struct FieldFormat {
   int32_t start;
   int32_t end_kind;
   int32_t end;
-  wregexp* regex;      // delimiter or pattern; else the inherited -t expression
+  wregexp* regex;  // delimiter or pattern; else the inherited -t expression
   uint32_t options;
   int32_t repeat;
-  char* cfmt;          // conversion text (locale multibyte) in the nsize area, or null
+  char* cfmt;  // conversion text (locale multibyte) in the nsize area, or null
   int32_t cfmt_class;
 };
 
@@ -51,5 +52,16 @@ FieldFormat* default_format_init(const char* delimiter_text, const char* options
                                  StorageArea& area);
 // Bits of the run of option letters at text's start; *end_out = first other unit.
 uint32_t format_options_parse(const Unit* text, const Unit** end_out);
+// The bit of one option letter, or 0 for any other unit.
+uint32_t format_option_bit(Unit letter);
 void field_formats_compile(FieldList& list, StorageArea& area);
 int32_t cfmt_classify(const Unit* text);
+
+// Units of a delimiter or pattern text before its first unescaped terminator
+// (or its NUL); a backslash makes the next unit ordinary, never the NUL.
+std::size_t format_delim_length(const Unit* text, Unit terminator);
+// Drops the backslash before the terminator or a backslash, in place; returns text.
+Unit* format_delim_unescape(Unit* text, Unit terminator);
+// The consistency checks of one compiled format, counted messages naming the
+// entry; also turns the "n" option into no options.
+void field_format_check(FieldFormat& format, FieldEntry& entry);

@@ -1,0 +1,196 @@
+// field_list_test.cc — the list scanner (separators, empty names, formats,
+// escapes, "^"), lookup, and lists long enough to move the area many times.
+#include "format/field_list.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "format/format_test_support.h"
+
+namespace {
+
+using format_test::entry_name;
+using format_test::FormatTest;
+using format_test::narrow_units;
+
+using Entry = std::pair<std::string, std::optional<std::string>>;  // name, format
+using FieldListTest = FormatTest;
+
+std::vector<Entry> entries_of(const FieldEntry* first) {
+  std::vector<Entry> entries;
+  for (const FieldEntry* entry = first; entry != nullptr; entry = entry->next) {
+    std::optional<std::string> format;
+    if (entry->format_end != nullptr) {
+      EXPECT_EQ(*entry->format_end, 0);
+      format = narrow_units(entry->format, entry->format_end);
+    }
+    EXPECT_EQ(entry->format[-1], u':');
+    EXPECT_EQ(entry->compiled, nullptr);
+    entries.emplace_back(entry_name(*entry), format);
+  }
+  return entries;
+}
+
+struct ListCase {
+  const char* argument;
+  int32_t mode;
+  std::vector<Entry> entries;
+};
+const std::nullopt_t kNone = std::nullopt;
+const ListCase kListCases[] = {
+    {"", LIST_INCLUDE, {}},
+    {"   ", LIST_INCLUDE, {}},
+    {"a", LIST_INCLUDE, {{"a", kNone}}},
+    {"a,b c", LIST_INCLUDE, {{"a", kNone}, {"b", kNone}, {"c", kNone}}},
+    {"a , b", LIST_INCLUDE, {{"a", kNone}, {"b", kNone}}},
+    {"a,,b", LIST_INCLUDE, {{"a", kNone}, {"", kNone}, {"b", kNone}}},
+    {",a", LIST_INCLUDE, {{"", kNone}, {"a", kNone}}},
+    {"a, ,b", LIST_INCLUDE, {{"a", kNone}, {"", kNone}, {"b", kNone}}},
+    {"a,", LIST_INCLUDE, {{"a", kNone}}},
+    {"a ", LIST_INCLUDE, {{"a", kNone}}},
+    {" \t\na\n", LIST_INCLUDE, {{"a", kNone}}},
+    {"a:", LIST_INCLUDE, {{"a", ""}}},
+    {":x", LIST_INCLUDE, {{"", "x"}}},
+    {"a:/;/ b", LIST_INCLUDE, {{"a", "/;/"}, {"b", kNone}}},
+    {"a:x,y:z", LIST_INCLUDE, {{"a", "x"}, {"y", "z"}}},
+    {"a:x , y:z", LIST_INCLUDE, {{"a", "x"}, {"y", "z"}}},
+    {"a:/x/:%d", LIST_INCLUDE, {{"a", "/x/:%d"}}},
+    {"a\rb", LIST_INCLUDE, {{"a\rb", kNone}}},  // only space, tab and newline separate
+    {"\xc3\xa9t\xc3\xa9:(2)", LIST_INCLUDE, {{"\xc3\xa9t\xc3\xa9", "(2)"}}},
+    // Escapes: dropped before '^', ',' and white space, kept before anything else.
+    {"a\\ b", LIST_INCLUDE, {{"a b", kNone}}},
+    {"x\\,y", LIST_INCLUDE, {{"x,y", kNone}}},
+    {"\\^a", LIST_INCLUDE, {{"^a", kNone}}},
+    {"a\\\rb", LIST_INCLUDE, {{"a\rb", kNone}}},
+    {"a\\b", LIST_INCLUDE, {{"a\\b", kNone}}},
+    {"a\\\\ b", LIST_INCLUDE, {{"a\\\\", kNone}, {"b", kNone}}},  // a backslash pair stays
+    {"a\\:b:c", LIST_INCLUDE, {{"a\\:b", "c"}}},
+    {"a\\", LIST_INCLUDE, {{"a\\", kNone}}},
+    {"a\\ b:c\\ d,e", LIST_INCLUDE, {{"a b", "c d"}, {"e", kNone}}},
+    {"a:f\\,g\\^h\\x", LIST_INCLUDE, {{"a", "f,g^h\\x"}}},
+    {"a:/\\ /", LIST_INCLUDE, {{"a", "/ /"}}},
+    {"a:x\\", LIST_INCLUDE, {{"a", "x\\"}}},
+    {"a:x\\,", LIST_INCLUDE, {{"a", "x,"}}},
+    {"a\\ b c\\ d", LIST_INCLUDE, {{"a b", kNone}, {"c d", kNone}}},
+    // Exclusion.
+    {"^", LIST_EXCLUDE, {}},
+    {"^a b", LIST_EXCLUDE, {{"a", kNone}, {"b", kNone}}},
+    {"^a:x", LIST_EXCLUDE, {{"a", "x"}}},
+    {"^^", LIST_EXCLUDE, {{"^", kNone}}},
+    {"a^", LIST_INCLUDE, {{"a^", kNone}}},
+    {" ^a", LIST_INCLUDE, {{"^a", kNone}}},
+};
+
+TEST_F(FieldListTest, ParseTable) {
+  for (const ListCase& c : kListCases) {
+    SCOPED_TRACE(c.argument);
+    field_list_parse(c.argument, list, area);
+    const FieldList& parsed = list;
+    EXPECT_EQ(parsed.mode, c.mode);
+    const FieldEntry* used = c.mode == LIST_INCLUDE ? parsed.included : parsed.excluded;
+    const FieldEntry* unused = c.mode == LIST_INCLUDE ? parsed.excluded : parsed.included;
+    EXPECT_EQ(unused, nullptr);
+    EXPECT_EQ(entries_of(used), c.entries);
+    EXPECT_EQ(area.pact_count, 1);
+    area_reset(area);
+  }
+  EXPECT_EQ(error_count, 0);
+}
+
+TEST_F(FieldListTest, UndecodableArgumentIsReportedAndLeavesAnEmptyList) {
+  std::string err = stderr_of([&] { field_list_parse("a,\xff", list, area); });
+  EXPECT_EQ(err, "Kunpack: code error in the field-list argument.\n");
+  EXPECT_EQ(error_count, 1);
+  EXPECT_EQ(list.included, nullptr);
+  EXPECT_EQ(list.excluded, nullptr);
+  EXPECT_EQ(list.mode, LIST_INCLUDE);
+  EXPECT_EQ(area.pact_count, 1);
+}
+
+struct LookupCase {
+  const char* argument;
+  std::u16string label;  // with its ':'; empty for a line without ':'
+  int32_t result;
+  const char* format;  // of the entry found, for result 1
+};
+const LookupCase kLookupCases[] = {
+    {"a,abc", u"a:", 1, nullptr},     {"a,abc", u"abc:", 1, nullptr}, {"a,abc", u"ab:", 0, nullptr},
+    {"a,abc", u"abcd:", 0, nullptr},  {"a,abc", u"A:", 0, nullptr},   {"a,abc", u"", 0, nullptr},
+    {"a:1,a:2", u"a:", 1, "1"},       {"x,,y", u":", 1, nullptr},     {"x", u":", 0, nullptr},
+    {"", u"a:", 0, nullptr},          {"^a b", u"a:", 0, nullptr},    {"^a b", u"b:", 0, nullptr},
+    {"^a b", u"c:", -1, nullptr},     {"^a b", u":", -1, nullptr},    {"^a b", u"", 0, nullptr},
+    {"^", u"x:", -1, nullptr},        {"^", u":", -1, nullptr},       {"^,", u":", 0, nullptr},
+    {"a\\ b:(3)", u"a b:", 1, "(3)"},
+};
+
+TEST_F(FieldListTest, LookupTable) {
+  for (const LookupCase& c : kLookupCases) {
+    SCOPED_TRACE(std::string(c.argument) + " / " +
+                 narrow_units(c.label.data(), c.label.data() + c.label.size()));
+    field_list_parse(c.argument, list, area);
+    const FieldList& parsed = list;
+    FieldEntry sentinel{};
+    FieldEntry* found = &sentinel;  // must be overwritten
+    EXPECT_EQ(field_list_lookup(parsed, c.label.c_str(), c.label.size(), &found), c.result);
+    if (c.result != 1) {
+      EXPECT_EQ(found, nullptr);
+    } else {
+      ASSERT_NE(found, nullptr);
+      EXPECT_EQ(found->name[c.label.size() - 1], u':');
+      if (c.format != nullptr) {
+        EXPECT_EQ(narrow_units(found->format, found->format_end), c.format);
+      }
+    }
+    EXPECT_EQ(field_list_lookup(parsed, c.label.c_str(), c.label.size(), nullptr), c.result);
+    area_reset(area);
+  }
+}
+
+// Ten thousand items in a one-byte area: the area moves while entries are
+// reserved, and the chain, the names and the formats follow it.
+TEST_F(FieldListTest, LongListSurvivesManyMoves) {
+  constexpr int kFields = 10000;
+  std::string argument = "^";
+  for (int i = 0; i < kFields; ++i) {
+    argument += "f\\ " + std::to_string(i);
+    if (i % 3 == 0) argument += ":(" + std::to_string(i) + ")";
+    argument += i % 2 == 0 ? "," : " ";
+  }
+  field_list_parse(argument.c_str(), list, area);
+  EXPECT_GT(format_test::growth_count, 15);
+  EXPECT_EQ(list.mode, LIST_EXCLUDE);
+  int i = 0;
+  for (const FieldEntry* entry = list.excluded; entry != nullptr; entry = entry->next, ++i) {
+    ASSERT_EQ(entry_name(*entry), "f " + std::to_string(i));
+    if (i % 3 == 0) {
+      ASSERT_NE(entry->format_end, nullptr);
+      ASSERT_EQ(narrow_units(entry->format, entry->format_end), "(" + std::to_string(i) + ")");
+    } else {
+      ASSERT_EQ(entry->format_end, nullptr);
+    }
+  }
+  EXPECT_EQ(i, kFields);
+  std::u16string label = u"f 9999:";
+  EXPECT_EQ(field_list_lookup(list, label.c_str(), label.size(), nullptr), 0);
+  label = u"f 10000:";
+  EXPECT_EQ(field_list_lookup(list, label.c_str(), label.size(), nullptr), -1);
+}
+
+TEST_F(FieldListTest, TranslateLeavesPointersOutsideTheArea) {
+  field_list_parse("a:x,b", list, area);
+  FieldFormat outside{};
+  list.included->compiled = &outside;
+  list.included->next->compiled = &DefaultFormat;
+  area_reserve(static_cast<std::size_t>(area.end - area.head) + 1, area);  // forces a move
+  EXPECT_EQ(list.included->compiled, &outside);
+  EXPECT_EQ(list.included->next->compiled, &DefaultFormat);
+  EXPECT_EQ(entry_name(*list.included->next), "b");
+  list.included->compiled = nullptr;
+  list.included->next->compiled = nullptr;
+}
+
+}  // namespace
