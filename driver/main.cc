@@ -1,12 +1,22 @@
 // main.cc — Kunpack's entry point: start-up in its fixed order, the start-up
 // checkpoint (status 2), the record loop, and the final checkpoint (status 1).
-// Fatal errors leave from inside message() with status 3.
+// Fatal errors leave from inside message() with status 3, after the output
+// written so far has been flushed.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
 
+#include "charcode/charcode.h"
 #include "driver/command_line.h"
 #include "driver/messages.h"
 #include "driver/settings.h"
+#include "format/field_format.h"
+#include "format/field_list.h"
+#include "io/reader.h"
+#include "io/stream.h"
+#include "storage/area.h"
+#include "unpack/unpack.h"
 
 #ifndef KUNPACK_BUILD_DESCRIPTION
 #define KUNPACK_BUILD_DESCRIPTION "Kunpack"
@@ -19,6 +29,61 @@ struct DriverOptions {
   const char* delimiter_text = "\t";
   const char* options_text = "";
 };
+
+FieldList field_list = {nullptr, nullptr, LIST_INCLUDE};
+// The one-entry list handed to the unpack engine, refilled for every field.
+FieldEntry current_field = {};
+FieldList current_field_list = {&current_field, nullptr, LIST_INCLUDE};
+
+bool scan_options(DriverOptions& options);
+void create_areas();
+void take_field_list();
+void check_field_formats();
+void run_record_loop();
+
+// Every area's first pact: doubles the block; the structures kept in the
+// nsize area for the whole run follow it. Pacts of the operations in
+// progress translate their own pointers afterwards.
+int32_t area_grow(void*, void*, StorageArea& area) {
+  area_resize(static_cast<std::size_t>(area.end - area.begin) * 2, area);
+  if (&area == &nsize_area) {
+    field_list_translate(field_list, area);
+    field_formats_translate(field_list, area);
+  }
+  return 0;
+}
+
+// A fatal message exits from wherever it is; what was written must still arrive.
+void flush_output_at_exit() {
+  if (output.mode != STREAM_CLOSED) output_close(output);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  startup_init(argc, argv);
+  init_charcode();
+  version_add("Kunpack : K-2.4");
+  version_add(KUNPACK_BUILD_DESCRIPTION);
+  DriverOptions options;
+  if (!scan_options(options)) return 0;
+  create_areas();
+  select_charcode();
+  default_format_init(options.delimiter_text, options.options_text, nsize_area);
+  take_field_list();
+  check_field_formats();
+  exit_if_errors(2);
+
+  output_open(output);
+  std::atexit(flush_output_at_exit);
+  input_open(input, STREAM_OPERANDS);
+  run_record_loop();
+  output_close(output);
+  exit_if_errors(1);
+  return 0;
+}
+
+namespace {
 
 // Scans the options; false when the run is complete (version or usage printed).
 bool scan_options(DriverOptions& options) {
@@ -49,36 +114,84 @@ bool scan_options(DriverOptions& options) {
 // Area sizes are byte counts of 32 bits (KB x 1024): a size of 0 or less could
 // never grow by doubling and a larger one would overflow, so both are rejected
 // at start-up; the default size stands in so that start-up can go on.
-int32_t checked_area_size(const char* key, int32_t& setting, int32_t default_kb) {
+std::size_t checked_area_size(const char* key, int32_t& setting, int32_t default_kb) {
   constexpr int32_t kLargestKb = INT32_MAX / 1024;
   if (setting < 1 || setting > kLargestKb) {
     message(MSG_ERROR, "invalid %s value (%d).\n", key, setting);
     setting = default_kb;
   }
-  return setting;
+  return static_cast<std::size_t>(setting) * 1024;
 }
 
-}  // namespace
+void create_areas() {
+  area_create(checked_area_size("rsize", setting_rsize, 2), "rsize", rsize_area);
+  area_create(checked_area_size("tsize", setting_tsize, 1), "tsize", tsize_area);
+  area_create(checked_area_size("nsize", setting_nsize, 2), "nsize", nsize_area);
+  area_create(checked_area_size("wsize", setting_wsize, 1), "wsize", wsize_area);
+  for (StorageArea* area : {&rsize_area, &tsize_area, &nsize_area, &wsize_area}) {
+    pact_push(area_grow, nullptr, nullptr, *area);
+  }
+}
 
-int main(int argc, char** argv) {
-  startup_init(argc, argv);
-  version_add("Kunpack : K-2.4");
-  version_add(KUNPACK_BUILD_DESCRIPTION);
-  DriverOptions options;
-  if (!scan_options(options)) return 0;
-
-  checked_area_size("rsize", setting_rsize, 2);
-  checked_area_size("tsize", setting_tsize, 1);
-  checked_area_size("nsize", setting_nsize, 2);
-  checked_area_size("wsize", setting_wsize, 1);
-
+void take_field_list() {
   if (operand_count > 0) {
-    ++operands;
+    const char* text = *operands++;
     --operand_count;
+    field_list_parse(text, field_list, nsize_area);
   } else {
     message(MSG_ERROR, "field-format-list is missing.\n");
     usage();
   }
-  exit_if_errors(2);
-  return 0;
 }
+
+// Reports a check on a listed field, its name ended by a NUL for the message.
+void report_field(const char* text, FieldEntry& entry) {
+  Unit* colon = entry.format - 1;
+  Unit saved = *colon;
+  *colon = 0;
+  message(MSG_ERROR, text, entry.name);
+  *colon = saved;
+}
+
+// Kunpack writes a label before every piece and cuts from where the previous
+// piece ended, so the f option and absolute starts are refused; every listed
+// format repeats to the end of the value.
+void check_field_formats() {
+  if (field_list.mode != LIST_INCLUDE) {
+    DefaultFormat.repeat = 1;
+    return;
+  }
+  field_formats_compile(field_list, nsize_area);
+  for (FieldEntry* entry = field_list.included; entry != nullptr; entry = entry->next) {
+    FieldFormat& format = *entry->compiled;
+    if ((format.options & OPTION_F) != 0) {
+      report_field("f option of the field %ls is not allowed in Kunpack.\n", *entry);
+    }
+    if (format.start_kind == START_ABSOLUTE) {
+      report_field("absolute position of the field %ls is not allowed in Kunpack.\n", *entry);
+    }
+    format.repeat = 1;
+  }
+}
+
+void run_record_loop() {
+  while (FieldSpan* spans = record_next(input, rsize_area, tsize_area)) {
+    for (FieldSpan* span = spans; span->line != nullptr; ++span) {
+      FieldEntry* entry = nullptr;
+      std::size_t label_length = static_cast<std::size_t>(span->value - span->line);
+      int32_t chosen = field_list_lookup(field_list, span->line, label_length, &entry);
+      if (chosen == 0) {
+        out_putunits(span->line, static_cast<std::size_t>(span->eol - span->line) + 1, output);
+        continue;
+      }
+      current_field = {span->line, span->value, nullptr,
+                       chosen == 1 ? entry->compiled : nullptr, nullptr};
+      unpack_field(span->value, &span->eol, current_field_list, wsize_area, output);
+    }
+    out_putwc(u'\n', output);
+    area_reset(tsize_area);
+    area_reset(rsize_area);
+  }
+}
+
+}  // namespace

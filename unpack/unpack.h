@@ -11,5 +11,4 @@
 
 // `list`'s included chain holds the field being unpacked: name = the line,
 // format = the value, compiled = its FieldFormat or null for DefaultFormat.
-void unpack_field(Unit* value, Unit** eol, FieldList& list, StorageArea& work,
-                  OutputStream& out);
+void unpack_field(Unit* value, Unit** eol, FieldList& list, StorageArea& work, OutputStream& out);

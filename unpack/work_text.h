@@ -1,0 +1,28 @@
+// work_text.h — the text of a piece collected for conversion, one contiguous
+// NUL-terminated run of bytes in the wsize area, and the way back from bytes
+// the scan stored to units. A surrogate pair is one character of the text;
+// a unit without an encoding (a lone surrogate, say) is left out.
+#pragma once
+
+#include <cstddef>
+
+#include "driver/unit.h"
+#include "io/stream.h"
+#include "storage/area.h"
+
+// The code of work texts. The scan reads bytes, so a work text is in the
+// locale's code when the output is, and in UTF-8 for every UTF output code:
+// UTF-16 and UTF-32 would put zero bytes inside characters and end the scan.
+enum WorkTextCode { WORK_TEXT_LOCALE, WORK_TEXT_UTF8 };
+
+// Appends the encoding of `count` units to the text that begins at `start`
+// (null: the text begins here). `start` follows the area when it grows.
+void work_text_append(const Unit* units, std::size_t count, char*& start, StorageArea& area);
+// Appends the terminator (one zero byte).
+void work_text_finish(char*& start, StorageArea& area);
+
+// Writes the bytes of a narrow string stored by the scan, up to its first
+// zero byte or `limit` bytes, as units decoded from the work text's code.
+// A byte that begins no character of that code becomes the unit of its
+// signed value (0xFF80 to 0xFFFF for the bytes 128 to 255).
+void put_narrow_text(const char* bytes, std::size_t limit, OutputStream& out);
