@@ -20,6 +20,8 @@ Case file format (one file per area, cases separated by "case:" lines):
     stdout:                             expected standard output
     | id:7
     stdout-raw: a\\x00\\n\\x00            one line of escaped bytes, no newline added
+    stdin-gen: b"a:" + b"x" * 9 + b"\\n"   a Python expression giving the bytes, for
+                                        inputs of several megabytes (also stdout-gen)
     stderr:                             expected standard error (exact)
     | Kunpack: field-format-list is missing.
     status: 2
@@ -84,6 +86,8 @@ def parse_cases(path):
                 case["status"] = int(value)
             elif key in ("stdin", "stdout", "stderr") and not value:
                 block = key
+            elif key in ("stdin-gen", "stdout-gen"):
+                case[key[:-4]] = eval(value, {"__builtins__": {}}, {})
             elif key in ("stdin-raw", "stdout-raw", "stderr-raw"):
                 case[key[:-4]] = unescape(line.partition(b":")[2].lstrip(b" "))
             elif key.startswith("file "):
