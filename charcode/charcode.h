@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "charcode/lanes.h"
 #include "driver/unit.h"
 #include "io/stream.h"
 
@@ -23,8 +24,19 @@ extern int (*out_putmbs)(const char* text, OutputStream& out);
 extern int (*out_wctomb)(char* buffer, Unit unit);
 constexpr int OUT_WCTOMB_MAX = 16;
 
-// Writes `count` units exactly as `count` calls of out_putwc would.
-void out_putunits(const Unit* units, std::size_t count, OutputStream& out);
+// Writes `count` units exactly as `count` calls of out_putwc would. A line
+// of ASCII goes straight into the block when the output code keeps ASCII
+// (UTF-8, or a locale that maps ASCII to itself) and no surrogate is held.
+extern bool out_keeps_ascii;
+extern void (*out_putunits_slot)(const Unit* units, std::size_t count, OutputStream& out);
+inline void out_putunits(const Unit* units, std::size_t count, OutputStream& out) {
+  if (out_keeps_ascii && out.pending == 0 && count <= out.buffer_size - out.buffer_used &&
+      narrow_if_ascii(units, count, out.buffer + out.buffer_used)) {
+    out.buffer_used += count;
+    return;
+  }
+  out_putunits_slot(units, count, out);
+}
 // Decodes into `units` (capacity >= 1) exactly the units that successive
 // in_getwc calls would return, ending after the first 0xFFFF (so
 // in.end_of_file still tells its meaning); returns their count (>= 1).

@@ -132,19 +132,36 @@ struct DecodeCase {
 };
 
 const DecodeCase kDecodeCases[] = {
-    {"C", 8, "\xEF\xBB\xBF" "A\xEF\xBB\xBF", {0, 'A', 0}},
+    {"C",
+     8,
+     "\xEF\xBB\xBF"
+     "A\xEF\xBB\xBF",
+     {0, 'A', 0}},
     {"C", 8, "\xF0\x9F\x98\x80", {0xD83D, 0xDE00}},
     {"C", 8, "\xF4\x90\x80\x80", {0xFFFD}},
     {"C", 8, "\xEF\xBF\xBF\xEF\xBF\xBE", {ERR, ERR}},
-    {"C", 8, "\x80" "A", {ERR, 'A'}},
-    {"C", 8, "\xE3\x81" "AB", {ERR, 'B'}},
+    {"C",
+     8,
+     "\x80"
+     "A",
+     {ERR, 'A'}},
+    {"C",
+     8,
+     "\xE3\x81"
+     "AB",
+     {ERR, 'B'}},
     {"C", 8, "A\xE3\x81", {'A'}},
     {"C", 8, std::string("\xC0\x80\xED\xB0\x80", 5), {0, 0xDC00}},
     {"C", 8, "\xF8\x80\x80\x80\x80\xFC\x80\x80\x80\x80\x80", {0, 0}},
     {"C", 8, "\xFE\x80\x80\x80\x80\x80\xF8\x88\x80\x80\x80", {0xFFFD, 0xFFFD}},
     {"C", 8, "\xC3\xA9\xE2\x82\xAC", {0xE9, 0x20AC}},
     {"C", 8, std::string("a\0b", 3), {'a', 0, 'b'}},
-    {"C", 16, std::string("\xFF\xFE" "A\0", 4), {0, 'A'}},
+    {"C",
+     16,
+     std::string("\xFF\xFE"
+                 "A\0",
+                 4),
+     {0, 'A'}},
     {"C", 16, std::string("\xFE\xFF\0A", 4), {ERR, 0x4100}},
     {"C", 16, std::string("A\0B", 3), {'A'}},
     {"C", 16, std::string("\0\xD8\xFF\xFF", 4), {0xD800, ERR}},
@@ -156,12 +173,29 @@ const DecodeCase kDecodeCases[] = {
     {"C", 32, std::string("\xFF\xFE\0\0\xFE\xFF\0\0", 8), {0, ERR}},
     {"C", -32, std::string("\0\x01\xF6\0\0\0\0A", 8), {0xD83D, 0xDE00, 'A'}},
     {"C.UTF-8", 0, "\xEF\xBB\xBF\xC3\xA9", {0xFEFF, 0xE9}},
-    {"C.UTF-8", 0, "\xF0\x9F\x98\x80" "A", {0xD83D, 0xDE00, 'A'}},
-    {"C.UTF-8", 0, "\xE3\x81" "AB\x80" "C", {ERR, 'B', ERR, 'C'}},
+    {"C.UTF-8",
+     0,
+     "\xF0\x9F\x98\x80"
+     "A",
+     {0xD83D, 0xDE00, 'A'}},
+    {"C.UTF-8",
+     0,
+     "\xE3\x81"
+     "AB\x80"
+     "C",
+     {ERR, 'B', ERR, 'C'}},
     {"C.UTF-8", 0, "A\xE3\x81", {'A'}},
-    {"C.UTF-8", 0, "\xF4\x90\x80\x80" "A", {ERR, 'A'}},
+    {"C.UTF-8",
+     0,
+     "\xF4\x90\x80\x80"
+     "A",
+     {ERR, 'A'}},
     {"C.UTF-8", 0, std::string("a\0b", 3), {'a', 0, 'b'}},
-    {"C", 0, "A\xE9" "B", {'A', ERR, 'B'}},
+    {"C",
+     0,
+     "A\xE9"
+     "B",
+     {'A', ERR, 'B'}},
 };
 
 TEST(DecoderTest, EdgeCasesByUnitAndInBulk) {
@@ -271,8 +305,14 @@ const NumberCase kNumberCases[] = {
     {8, -2147483648.5, "-2.14748e+09"},
     {8, std::nan(""), "nan"},
     {8, HUGE_VAL, "inf"},
-    {16, 42.0, std::string("4\0" "2\0", 4)},
-    {32, -1.0, std::string("-\0\0\0" "1\0\0\0", 8)},
+    {16, 42.0,
+     std::string("4\0"
+                 "2\0",
+                 4)},
+    {32, -1.0,
+     std::string("-\0\0\0"
+                 "1\0\0\0",
+                 8)},
 };
 
 TEST(EncoderTest, NumberWriter) {
@@ -291,7 +331,10 @@ TEST(EncoderTest, MultibyteWriterSplitsWideCharacters) {
   MemoryOutput output;
   EXPECT_EQ(out_putmbs("a\xF0\x9F\x98\x80", output.out), 5);
   EXPECT_EQ(output.bytes(), std::string("a\0\x3D\xD8\0\xDE", 6));
-  EXPECT_EQ(out_putmbs("b\x80" "c", output.out), 1);  // stops at a byte that is no character
+  EXPECT_EQ(out_putmbs("b\x80"
+                       "c",
+                       output.out),
+            1);  // stops at a byte that is no character
   std::setlocale(LC_ALL, "C");
 }
 
@@ -300,8 +343,8 @@ TEST(EncoderTest, MultibyteWriterSplitsWideCharacters) {
 std::string random_input(std::mt19937& random, int32_t code, std::size_t length) {
   std::string bytes;
   while (bytes.size() < length) {
-    static const uint32_t kSpecial[] = {0,      0xFEFF, 0xFFFE,  0xFFFF,   0xD800,     0xDBFF,
-                                        0xDC00, 0xDFFF, 0x10000, 0x10FFFF, 0x110000,   0x1FFFFF,
+    static const uint32_t kSpecial[] = {0,      0xFEFF, 0xFFFE,  0xFFFF,     0xD800,    0xDBFF,
+                                        0xDC00, 0xDFFF, 0x10000, 0x10FFFF,   0x110000,  0x1FFFFF,
                                         0x80,   0x7FF,  '\n',    0xFFFFFFFF, 0x7FFFFFFF};
     uint32_t kind = random() % 16;
     uint32_t v = kind < 9    ? random() % 0x80
@@ -393,6 +436,53 @@ TEST(BulkTest, WritersAgreeWithTheirReference) {
     }
   }
   std::setlocale(LC_ALL, "C");
+}
+
+// The lane operations against their definitions, one lane at a time, on
+// random lanes where every interesting value is common.
+TEST(LanesTest, AgreeWithLaneByLaneDefinitions) {
+  std::mt19937 random(11);
+  static const unsigned char kBytes[] = {0, 1, '\n', ':', 0x7F, 0x80, 0xC3, 0xFF, 'a'};
+  static const Unit kUnits[] = {0, '\n', ':', 0x7F, 0x80, 0xFF, 0x100, 0x3A0A, 0xFFFF, 'a'};
+  for (int round = 0; round < 2000; ++round) {
+    unsigned char bytes[LANES];
+    Unit units[LANES];
+    for (std::size_t j = 0; j < LANES; ++j) {
+      bytes[j] =
+          round % 2 ? kBytes[random() % std::size(kBytes)] : static_cast<unsigned char>(random());
+      units[j] = round % 3 ? kUnits[random() % std::size(kUnits)] : static_cast<Unit>(random());
+      if (round % 5 == 0) units[j] &= 0x7F;
+    }
+    uint32_t newline_bits = 0, stop_bits = 0, top = 0;
+    std::size_t first_stop = LANES;
+    bool ascii = true;
+    for (std::size_t j = 0; j < LANES; ++j) {
+      newline_bits |= static_cast<uint32_t>(bytes[j] == '\n') << j;
+      stop_bits |= static_cast<uint32_t>(bytes[j] == ':' || bytes[j] == 0 || bytes[j] >= 0x80) << j;
+      top |= static_cast<uint32_t>(bytes[j] >= 0x80) << j;
+      Unit unit = units[j];
+      if (first_stop == LANES && (unit == '\n' || unit == 0 || unit == 0xFFFF || unit == ':')) {
+        first_stop = j;
+      }
+      ascii = ascii && unit < 0x80;
+    }
+    ASSERT_EQ(top_bits_by_words(bytes), top);
+    ASSERT_EQ(bytes_matching(bytes, ':'), stop_bits);
+    ASSERT_EQ(bytes_equal(bytes, '\n'), newline_bits);
+    ASSERT_EQ(find_unit_of(units, '\n', 0, 0xFFFF, ':'), first_stop);
+    unsigned char sixteen[LANES];
+    ASSERT_EQ(narrow_sixteen_if_ascii(units, sixteen), ascii);
+    for (std::size_t count = 0; count <= LANES; ++count) {
+      unsigned char narrow[LANES] = {};
+      bool all_ascii = true;
+      for (std::size_t j = 0; j < count; ++j) all_ascii = all_ascii && units[j] < 0x80;
+      ASSERT_EQ(narrow_if_ascii(units, count, narrow), all_ascii);
+      for (std::size_t j = 0; all_ascii && j < count; ++j) ASSERT_EQ(narrow[j], units[j]);
+    }
+    Unit wide[LANES];
+    widen_bytes(bytes, wide);
+    for (std::size_t j = 0; j < LANES; ++j) ASSERT_EQ(wide[j], bytes[j]);
+  }
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 // only then may the locale converters copy runs of ASCII without asking it.
 extern bool locale_keeps_ascii;
 bool locale_ascii_round_trips();
+// The locale's longest character (locale_max_length()), asked once as well.
+extern std::size_t locale_longest;
 
 using UnitDecoder = Unit (*)(InputStream& in);
 using BulkDecoder = std::size_t (*)(InputStream& in, Unit* units, std::size_t capacity);

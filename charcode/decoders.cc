@@ -5,7 +5,6 @@
 // has a unit-by-unit reference and a bulk form that copies the common units
 // straight from the block and hands every other unit to the reference.
 #include <cstdint>
-#include <cstring>
 
 #include "charcode/converters.h"
 #include "charcode/lanes.h"
@@ -83,8 +82,8 @@ Unit decode_utf32(InputStream& in, bool little_endian) {
 // and stops at anything else (or the block's end), which goes through the
 // reference decoder one unit at a time; that also refills the block.
 template <class CopyRun>
-std::size_t decode_bulk(InputStream& in, Unit* units, std::size_t capacity,
-                        UnitDecoder reference, CopyRun copy_run) {
+std::size_t decode_bulk(InputStream& in, Unit* units, std::size_t capacity, UnitDecoder reference,
+                        CopyRun copy_run) {
   std::size_t count = 0;
   while (count < capacity) {
     if (in.pending == 0) {
@@ -118,7 +117,9 @@ std::size_t copy_ascii(InputStream& in, Unit* units, std::size_t room) {
 }
 
 // True for a 16-bit value that the common last step passes on unchanged.
-bool is_plain_utf_unit(uint32_t v) { return v < 0xFEFF || (v > 0xFEFF && v < 0xFFFE); }
+bool is_plain_utf_unit(uint32_t v) {
+  return v < 0xFEFF || (v > 0xFEFF && v < 0xFFFE);
+}
 
 template <bool little_endian>
 std::size_t copy_utf16(InputStream& in, Unit* units, std::size_t room) {
@@ -127,8 +128,8 @@ std::size_t copy_utf16(InputStream& in, Unit* units, std::size_t room) {
   std::size_t limit = room < pairs ? room : pairs;
   std::size_t k = 0;
   for (; k < limit; ++k) {
-    uint32_t v = little_endian ? bytes[2 * k] | bytes[2 * k + 1] << 8
-                               : bytes[2 * k] << 8 | bytes[2 * k + 1];
+    uint32_t v =
+        little_endian ? bytes[2 * k] | bytes[2 * k + 1] << 8 : bytes[2 * k] << 8 | bytes[2 * k + 1];
     if (!is_plain_utf_unit(v)) break;
     units[k] = static_cast<Unit>(v);
   }
@@ -153,7 +154,9 @@ std::size_t copy_utf32(InputStream& in, Unit* units, std::size_t room) {
   return k;
 }
 
-std::size_t copy_nothing(InputStream&, Unit*, std::size_t) { return 0; }
+std::size_t copy_nothing(InputStream&, Unit*, std::size_t) {
+  return 0;
+}
 
 }  // namespace
 
@@ -163,8 +166,9 @@ std::size_t copy_nothing(InputStream&, Unit*, std::size_t) { return 0; }
 // input without a message, like a cut-off UTF-8 sequence.
 Unit decode_locale(InputStream& in) {
   if (in.pending != 0) return deliver_pending(in);
-  std::size_t longest = static_cast<std::size_t>(locale_max_length());
-  std::size_t available = input_ensure(in, longest);
+  std::size_t longest = locale_longest;
+  std::size_t available = in.buffer_end - in.buffer_pos;
+  if (available < longest) available = input_ensure(in, longest);
   if (available == 0) return END_OR_ERROR;  // end_of_file is set
   const char* bytes = reinterpret_cast<const char*>(in.buffer + in.buffer_pos);
   std::size_t window = available < longest ? available : longest;
@@ -207,10 +211,18 @@ Unit decode_utf8(InputStream& in) {
 }
 
 // UTF-16 never holds a unit: surrogates pass one per call.
-Unit decode_utf16le(InputStream& in) { return decode_utf16(in, true); }
-Unit decode_utf16be(InputStream& in) { return decode_utf16(in, false); }
-Unit decode_utf32le(InputStream& in) { return decode_utf32(in, true); }
-Unit decode_utf32be(InputStream& in) { return decode_utf32(in, false); }
+Unit decode_utf16le(InputStream& in) {
+  return decode_utf16(in, true);
+}
+Unit decode_utf16be(InputStream& in) {
+  return decode_utf16(in, false);
+}
+Unit decode_utf32le(InputStream& in) {
+  return decode_utf32(in, true);
+}
+Unit decode_utf32be(InputStream& in) {
+  return decode_utf32(in, false);
+}
 
 std::size_t decode_locale_bulk(InputStream& in, Unit* units, std::size_t capacity) {
   if (!locale_keeps_ascii) return decode_bulk(in, units, capacity, decode_locale, copy_nothing);

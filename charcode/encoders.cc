@@ -57,7 +57,7 @@ void put_little_endian(uint32_t value, int count, OutputStream& out) {
 
 // Copies units below 0x80 into the block as bytes, stopping at the first
 // other unit or when the block is full; returns the units copied. Sixteen
-// units are tested and narrowed at a time. The rest of a line (fewer than
+// units are tested and narrowed at a time; the rest of a line (fewer than
 // sixteen) is taken as the sixteen or eight units that end at the limit,
 // overlapping some already written with the same bytes.
 std::size_t copy_ascii(const Unit* units, std::size_t count, OutputStream& out) {
@@ -65,20 +65,12 @@ std::size_t copy_ascii(const Unit* units, std::size_t count, OutputStream& out) 
   std::size_t limit = count < room ? count : room;
   unsigned char* bytes = out.buffer + out.buffer_used;
   std::size_t k = 0;
-  while (k + LANES <= limit && units_are_ascii(units + k)) {
-    narrow_units(units + k, bytes + k);
-    k += LANES;
-  }
+  while (k + LANES <= limit && narrow_sixteen_if_ascii(units + k, bytes + k)) k += LANES;
   if (k < limit && limit - k < LANES) {
     if (limit >= LANES) {
-      if (units_are_ascii(units + limit - LANES)) {
-        narrow_units(units + limit - LANES, bytes + limit - LANES);
-        k = limit;
-      }
-    } else if (limit >= 8 && eight_units_are_ascii(units) &&
-               eight_units_are_ascii(units + limit - 8)) {
-      narrow_eight_units(units, bytes);
-      narrow_eight_units(units + limit - 8, bytes + limit - 8);
+      if (narrow_sixteen_if_ascii(units + limit - LANES, bytes + limit - LANES)) k = limit;
+    } else if (limit >= 8 && narrow_eight_if_ascii(units, bytes) &&
+               narrow_eight_if_ascii(units + limit - 8, bytes + limit - 8)) {
       k = limit;
     }
   }
@@ -94,8 +86,9 @@ std::size_t copy_ascii(const Unit* units, std::size_t count, OutputStream& out) 
 // into the block, every other unit through the reference writer. A run of
 // ASCII leaves `pending` alone in UTF-8, so `ascii_needs_empty_pending` is
 // set only for the locale writer, which turns a held surrogate into "?".
+template <UnitWriter reference>
 void write_bulk_ascii(const Unit* units, std::size_t count, OutputStream& out,
-                      UnitWriter reference, bool ascii_needs_empty_pending) {
+                      bool ascii_needs_empty_pending) {
   std::size_t i = 0;
   while (i < count) {
     if (!ascii_needs_empty_pending || out.pending == 0) {
@@ -143,14 +136,16 @@ Unit write_locale(Unit unit, OutputStream& out) {
   return unit;
 }
 
-int encode_locale(char* buffer, Unit unit) { return memo_encode_char(unit, buffer); }
+int encode_locale(char* buffer, Unit unit) {
+  return memo_encode_char(unit, buffer);
+}
 
 void write_locale_bulk(const Unit* units, std::size_t count, OutputStream& out) {
   if (!locale_keeps_ascii) {
     for (std::size_t i = 0; i < count; ++i) write_locale(units[i], out);
     return;
   }
-  write_bulk_ascii(units, count, out, write_locale, true);
+  write_bulk_ascii<write_locale>(units, count, out, true);
 }
 
 // UTF-8 family. A held high surrogate waits for its low half; units in
@@ -176,7 +171,7 @@ int encode_utf8(char* buffer, Unit unit) {
 }
 
 void write_utf8_bulk(const Unit* units, std::size_t count, OutputStream& out) {
-  write_bulk_ascii(units, count, out, write_utf8, false);
+  write_bulk_ascii<write_utf8>(units, count, out, false);
 }
 
 // UTF-16 family: every unit is its two bytes, surrogates included.
@@ -248,7 +243,7 @@ void write_utf32_bulk(const Unit* units, std::size_t count, OutputStream& out) {
 // Text that is not made of the locale's characters is left out from the
 // first bad byte on (the one caller passes ASCII only).
 int put_multibyte(const char* text, OutputStream& out) {
-  std::size_t longest = static_cast<std::size_t>(locale_max_length());
+  std::size_t longest = locale_longest;
   std::size_t consumed = 0;
   for (;;) {
     const char* rest = text + consumed;

@@ -1,7 +1,8 @@
 // lanes.h — sixteen units (or bytes) at a time, for the hot loops of the
-// converters and the record reader. Compilers do not vectorize loops that
-// stop at the first match, so these use the vector extension of GCC and
-// Clang; any other compiler gets the same operations lane by lane.
+// converters and the record reader. Widening, narrowing and ASCII tests are
+// plain code that the compilers vectorize; finding given values is not (a
+// loop that stops at the first match stays scalar), so that part uses the
+// vector extension of GCC and Clang, with a lane-by-lane form for others.
 #pragma once
 
 #include <bit>
@@ -13,72 +14,12 @@
 
 constexpr std::size_t LANES = 16;
 
-// Bit k set for each of the sixteen bytes whose top bit is set, in memory
-// order, computed in two words: the multiplication gathers the eight top
-// bits of a word into its highest byte.
-inline uint32_t top_bits_by_words(const unsigned char* bytes) {
-  uint32_t bits = 0;
-  for (int half = 0; half < 2; ++half) {
-    uint64_t word = 0;
-    for (int j = 7; j >= 0; --j) word = (word << 8) | bytes[8 * half + j];  // byte j in bits 8j..
-    uint64_t gathered = ((word & 0x8080808080808080u) * 0x0002040810204081u) >> 56;
-    bits |= static_cast<uint32_t>(gathered) << (8 * half);
-  }
-  return bits;
-}
-
-// Widening and narrowing need no extension: copied into a local array first
-// (which no store through `units` or `bytes` can change), these loops are
-// vectorized by the compilers as they are.
+// The bytes are copied into a local array first: no store through `units`
+// can change it, so the compilers vectorize the loop.
 inline void widen_bytes(const unsigned char* bytes, Unit* units) {
   unsigned char chunk[LANES];
   std::memcpy(chunk, bytes, sizeof chunk);
   for (std::size_t j = 0; j < LANES; ++j) units[j] = chunk[j];
-}
-
-inline void narrow_units(const Unit* units, unsigned char* bytes) {
-  Unit chunk[LANES];
-  std::memcpy(chunk, units, sizeof chunk);
-  for (std::size_t j = 0; j < LANES; ++j) bytes[j] = static_cast<unsigned char>(chunk[j]);
-}
-
-inline void narrow_eight_units(const Unit* units, unsigned char* bytes) {
-  Unit chunk[8];
-  std::memcpy(chunk, units, sizeof chunk);
-  for (std::size_t j = 0; j < 8; ++j) bytes[j] = static_cast<unsigned char>(chunk[j]);
-}
-
-#if defined(__GNUC__)
-
-typedef uint16_t UnitLanes __attribute__((vector_size(16)));   // 8 units
-typedef uint8_t ByteLanes __attribute__((vector_size(16)));    // 16 bytes
-typedef uint8_t HalfByteLanes __attribute__((vector_size(8)));  // 8 bytes
-
-inline UnitLanes load_unit_lanes(const Unit* units) {
-  UnitLanes lanes;
-  std::memcpy(&lanes, units, sizeof lanes);
-  return lanes;
-}
-
-// Index of the first set byte of a 16-byte mask held in two words (bytes
-// are 0 or 0xFF), or LANES when none is set.
-inline std::size_t first_set_byte(uint64_t low, uint64_t high) {
-  if ((low | high) == 0) return LANES;
-  uint64_t word = low != 0 ? low : high;
-  int bit = std::endian::native == std::endian::little ? std::countr_zero(word)
-                                                        : std::countl_zero(word);
-  return static_cast<std::size_t>((low != 0 ? 0 : 8) + bit / 8);
-}
-
-// Index of the first lane whose mask is set (masks are 0 or all ones), or
-// LANES when none is.
-inline std::size_t first_marked(UnitLanes low_mask, UnitLanes high_mask) {
-  uint64_t words[2];
-  HalfByteLanes low = __builtin_convertvector(low_mask, HalfByteLanes);
-  HalfByteLanes high = __builtin_convertvector(high_mask, HalfByteLanes);
-  std::memcpy(&words[0], &low, sizeof low);
-  std::memcpy(&words[1], &high, sizeof high);
-  return first_set_byte(words[0], words[1]);
 }
 
 // True when all sixteen bytes are below 0x80.
@@ -88,55 +29,35 @@ inline bool bytes_are_ascii(const unsigned char* bytes) {
   return ((words[0] | words[1]) & 0x8080808080808080u) == 0;
 }
 
-// True when all sixteen units are below 0x80.
-inline bool units_are_ascii(const Unit* units) {
-  UnitLanes any = (load_unit_lanes(units) | load_unit_lanes(units + 8)) & 0xFF80;
-  uint64_t words[2];
-  std::memcpy(words, &any, sizeof words);
-  return (words[0] | words[1]) == 0;
+// Bit k set for each of the sixteen bytes whose top bit is set: the
+// multiplication gathers the eight top bits of a word into its top byte.
+inline uint32_t top_bits_by_words(const unsigned char* bytes) {
+  uint32_t bits = 0;
+  for (int half = 0; half < 2; ++half) {
+    uint64_t word = 0;
+    for (int j = 7; j >= 0; --j) word = (word << 8) | bytes[8 * half + j];  // byte j at bit 8j
+    uint64_t gathered = ((word & 0x8080808080808080u) * 0x0002040810204081u) >> 56;
+    bits |= static_cast<uint32_t>(gathered) << (8 * half);
+  }
+  return bits;
 }
 
-// The same for eight units.
-inline bool eight_units_are_ascii(const Unit* units) {
-  UnitLanes any = load_unit_lanes(units) & 0xFF80;
-  uint64_t words[2];
-  std::memcpy(words, &any, sizeof words);
-  return (words[0] | words[1]) == 0;
-}
+#if defined(__GNUC__)
 
+typedef uint16_t UnitLanes __attribute__((vector_size(16)));    // 8 units
+typedef uint8_t ByteLanes __attribute__((vector_size(16)));     // 16 bytes
+typedef uint8_t HalfByteLanes __attribute__((vector_size(8)));  // 8 bytes
 
-// Index of the first of sixteen units equal to one of a, b, c, d, or LANES.
-inline std::size_t find_unit_of(const Unit* units, Unit a, Unit b, Unit c, Unit d) {
-  UnitLanes low = load_unit_lanes(units);
-  UnitLanes high = load_unit_lanes(units + 8);
-  UnitLanes low_mask = (low == a) | (low == b) | (low == c) | (low == d);
-  UnitLanes high_mask = (high == a) | (high == b) | (high == c) | (high == d);
-  UnitLanes any = low_mask | high_mask;
-  uint64_t words[2];
-  std::memcpy(words, &any, sizeof words);
-  if ((words[0] | words[1]) == 0) return LANES;
-  return first_marked(low_mask, high_mask);
-}
-
-// Index of the first of sixteen bytes equal to a, b or c or above 0x7F, or LANES.
-inline std::size_t find_byte_of(const unsigned char* bytes, unsigned char a, unsigned char b,
-                                unsigned char c) {
-  ByteLanes lanes;
-  std::memcpy(&lanes, bytes, sizeof lanes);
-  ByteLanes mask = (lanes == a) | (lanes == b) | (lanes == c) | (lanes >= 0x80);
-  uint64_t words[2];
-  std::memcpy(words, &mask, sizeof words);
-  return first_set_byte(words[0], words[1]);
-}
-
-// Bit k set for each of the sixteen bytes whose top bit is set, in memory order.
+// Bit k set for each of the sixteen bytes whose top bit is set.
 inline uint32_t top_bits(ByteLanes lanes) {
 #if defined(__SSE2__)
   typedef char SignedByteLanes __attribute__((vector_size(16)));
-  return static_cast<uint32_t>(
-      __builtin_ia32_pmovmskb128(reinterpret_cast<SignedByteLanes>(lanes)) & 0xFFFF);
+  return static_cast<uint32_t>(__builtin_ia32_pmovmskb128(std::bit_cast<SignedByteLanes>(lanes)) &
+                               0xFFFF);
 #else
-  return top_bits_by_words(reinterpret_cast<const unsigned char*>(&lanes));
+  unsigned char bytes[LANES];
+  std::memcpy(bytes, &lanes, sizeof bytes);
+  return top_bits_by_words(bytes);
 #endif
 }
 
@@ -146,60 +67,97 @@ inline ByteLanes load_byte_lanes(const unsigned char* bytes) {
   return lanes;
 }
 
-// Bit k set when byte k of the sixteen at `bytes` equals `value`.
-inline uint32_t bytes_equal(const unsigned char* bytes, unsigned char value) {
-  return top_bits(reinterpret_cast<ByteLanes>(load_byte_lanes(bytes) == value));
+// Bit k set when byte k of the sixteen at `bytes` equals a, or is 0 or
+// above 0x7F.
+inline uint32_t bytes_matching(const unsigned char* bytes, unsigned char a) {
+  ByteLanes lanes = load_byte_lanes(bytes);
+  return top_bits(lanes | std::bit_cast<ByteLanes>((lanes == 0) | (lanes == a)));
 }
 
-// Bit k set when byte k of the sixteen is 0 or above 0x7F.
-inline uint32_t bytes_zero_or_high(const unsigned char* bytes) {
-  ByteLanes lanes = load_byte_lanes(bytes);
-  return top_bits(lanes | reinterpret_cast<ByteLanes>(lanes == 0));
+// Bit k set when byte k of the sixteen equals `value`.
+inline uint32_t bytes_equal(const unsigned char* bytes, unsigned char value) {
+  return top_bits(std::bit_cast<ByteLanes>(load_byte_lanes(bytes) == value));
+}
+
+typedef uint16_t SixteenUnitLanes __attribute__((vector_size(32)));
+
+// Narrows sixteen (or eight) units when all are below 0x80; false, and
+// nothing written, otherwise. One load serves the test and the narrowing.
+inline bool narrow_sixteen_if_ascii(const Unit* units, unsigned char* bytes) {
+  SixteenUnitLanes lanes;
+  std::memcpy(&lanes, units, sizeof lanes);
+  UnitLanes halves[2];
+  std::memcpy(halves, &lanes, sizeof halves);
+  UnitLanes any = (halves[0] | halves[1]) & 0xFF80;
+  uint64_t words[2];
+  std::memcpy(words, &any, sizeof words);
+  if ((words[0] | words[1]) != 0) return false;
+  ByteLanes narrow = __builtin_convertvector(lanes, ByteLanes);
+  std::memcpy(bytes, &narrow, sizeof narrow);
+  return true;
+}
+
+inline bool narrow_eight_if_ascii(const Unit* units, unsigned char* bytes) {
+  UnitLanes lanes;
+  std::memcpy(&lanes, units, sizeof lanes);
+  UnitLanes any = lanes & 0xFF80;
+  uint64_t words[2];
+  std::memcpy(words, &any, sizeof words);
+  if ((words[0] | words[1]) != 0) return false;
+  HalfByteLanes narrow = __builtin_convertvector(lanes, HalfByteLanes);
+  std::memcpy(bytes, &narrow, sizeof narrow);
+  return true;
+}
+
+// Index of the first of sixteen units equal to one of a, b, c, d, or LANES.
+inline std::size_t find_unit_of(const Unit* units, Unit a, Unit b, Unit c, Unit d) {
+  UnitLanes halves[2];
+  std::memcpy(halves, units, sizeof halves);
+  unsigned char masks[LANES];  // 0xFF where a unit matches
+  for (int half = 0; half < 2; ++half) {
+    UnitLanes lanes = halves[half];
+    UnitLanes mask = std::bit_cast<UnitLanes>(
+        (lanes == static_cast<uint16_t>(a)) | (lanes == static_cast<uint16_t>(b)) |
+        (lanes == static_cast<uint16_t>(c)) | (lanes == static_cast<uint16_t>(d)));
+    HalfByteLanes narrow = __builtin_convertvector(mask, HalfByteLanes);
+    std::memcpy(masks + 8 * half, &narrow, sizeof narrow);
+  }
+  uint32_t bits = top_bits(load_byte_lanes(masks));
+  return bits == 0 ? LANES : static_cast<std::size_t>(std::countr_zero(bits));
 }
 
 #else
+
+inline bool narrow_lanes_if_ascii(const Unit* units, std::size_t count, unsigned char* bytes) {
+  Unit any = 0;
+  for (std::size_t j = 0; j < count; ++j) any |= units[j];
+  if (any >= 0x80) return false;
+  for (std::size_t j = 0; j < count; ++j) bytes[j] = static_cast<unsigned char>(units[j]);
+  return true;
+}
+
+inline bool narrow_sixteen_if_ascii(const Unit* units, unsigned char* bytes) {
+  return narrow_lanes_if_ascii(units, LANES, bytes);
+}
+
+inline bool narrow_eight_if_ascii(const Unit* units, unsigned char* bytes) {
+  return narrow_lanes_if_ascii(units, 8, bytes);
+}
+
+inline uint32_t bytes_matching(const unsigned char* bytes, unsigned char a) {
+  uint32_t bits = 0;
+  for (std::size_t j = 0; j < LANES; ++j) {
+    unsigned char byte = bytes[j];
+    bits |= static_cast<uint32_t>(byte == a || byte == 0 || byte >= 0x80) << j;
+  }
+  return bits;
+}
 
 inline uint32_t bytes_equal(const unsigned char* bytes, unsigned char value) {
   uint32_t bits = 0;
   for (std::size_t j = 0; j < LANES; ++j) bits |= static_cast<uint32_t>(bytes[j] == value) << j;
   return bits;
 }
-
-inline uint32_t bytes_zero_or_high(const unsigned char* bytes) {
-  uint32_t bits = 0;
-  for (std::size_t j = 0; j < LANES; ++j) {
-    bits |= static_cast<uint32_t>(bytes[j] == 0 || bytes[j] >= 0x80) << j;
-  }
-  return bits;
-}
-
-inline std::size_t find_byte_of(const unsigned char* bytes, unsigned char a, unsigned char b,
-                                unsigned char c) {
-  for (std::size_t j = 0; j < LANES; ++j) {
-    unsigned char byte = bytes[j];
-    if (byte == a || byte == b || byte == c || byte >= 0x80) return j;
-  }
-  return LANES;
-}
-
-inline bool bytes_are_ascii(const unsigned char* bytes) {
-  unsigned char any = 0;
-  for (std::size_t j = 0; j < LANES; ++j) any |= bytes[j];
-  return any < 0x80;
-}
-
-inline bool units_are_ascii(const Unit* units) {
-  Unit any = 0;
-  for (std::size_t j = 0; j < LANES; ++j) any |= units[j];
-  return any < 0x80;
-}
-
-inline bool eight_units_are_ascii(const Unit* units) {
-  Unit any = 0;
-  for (std::size_t j = 0; j < 8; ++j) any |= units[j];
-  return any < 0x80;
-}
-
 
 inline std::size_t find_unit_of(const Unit* units, Unit a, Unit b, Unit c, Unit d) {
   for (std::size_t j = 0; j < LANES; ++j) {
@@ -210,3 +168,25 @@ inline std::size_t find_unit_of(const Unit* units, Unit a, Unit b, Unit c, Unit 
 }
 
 #endif
+
+// Narrows `count` units into `bytes` when all are below 0x80 and says so;
+// otherwise returns false, having written some of the bytes (the caller
+// does not count them). A line's last part shorter than sixteen is taken
+// as the sixteen (or eight) units that end it, again over some already written.
+inline bool narrow_if_ascii(const Unit* units, std::size_t count, unsigned char* bytes) {
+  if (count >= LANES) {
+    for (std::size_t k = 0; k + LANES < count; k += LANES) {
+      if (!narrow_sixteen_if_ascii(units + k, bytes + k)) return false;
+    }
+    return narrow_sixteen_if_ascii(units + count - LANES, bytes + count - LANES);
+  }
+  if (count >= 8) {
+    return narrow_eight_if_ascii(units, bytes) &&
+           narrow_eight_if_ascii(units + count - 8, bytes + count - 8);
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    if (units[k] >= 0x80) return false;
+    bytes[k] = static_cast<unsigned char>(units[k]);
+  }
+  return true;
+}

@@ -16,12 +16,14 @@ int (*out_putmbs)(const char* text, OutputStream& out) = nullptr;
 int (*out_wctomb)(char* buffer, Unit unit) = nullptr;
 
 bool locale_keeps_ascii = false;
+std::size_t locale_longest = 1;
 bool in_keeps_ascii = false;
+bool out_keeps_ascii = false;
+void (*out_putunits_slot)(const Unit* units, std::size_t count, OutputStream& out) = nullptr;
 
 namespace {
 
 BulkDecoder in_getunits_slot = nullptr;
-BulkWriter out_putunits_slot = nullptr;
 
 struct InputCode {
   int32_t value;  // idatautf
@@ -30,9 +32,9 @@ struct InputCode {
 };
 
 const InputCode kInputCodes[] = {
-    {0, decode_locale, decode_locale_bulk},       {8, decode_utf8, decode_utf8_bulk},
-    {16, decode_utf16le, decode_utf16le_bulk},    {32, decode_utf32le, decode_utf32le_bulk},
-    {-16, decode_utf16be, decode_utf16be_bulk},   {-32, decode_utf32be, decode_utf32be_bulk},
+    {0, decode_locale, decode_locale_bulk},     {8, decode_utf8, decode_utf8_bulk},
+    {16, decode_utf16le, decode_utf16le_bulk},  {32, decode_utf32le, decode_utf32le_bulk},
+    {-16, decode_utf16be, decode_utf16be_bulk}, {-32, decode_utf32be, decode_utf32be_bulk},
 };
 
 struct OutputCode {
@@ -106,8 +108,10 @@ void select_charcode() {
   out_putmbs = put_multibyte;
   out_putnum = put_number;
   locale_memo_clear();
+  locale_longest = static_cast<std::size_t>(locale_max_length());
   locale_keeps_ascii = locale_ascii_round_trips();
   in_keeps_ascii = idatautf == 8 || (idatautf == 0 && locale_keeps_ascii);
+  out_keeps_ascii = odatautf == 8 || (odatautf == 0 && locale_keeps_ascii);
 }
 
 // Asked once here, so the bulk converters never ask the locale per unit.
@@ -125,8 +129,4 @@ bool locale_ascii_round_trips() {
 
 std::size_t in_getunits(InputStream& in, Unit* units, std::size_t capacity) {
   return in_getunits_slot(in, units, capacity);
-}
-
-void out_putunits(const Unit* units, std::size_t count, OutputStream& out) {
-  out_putunits_slot(units, count, out);
 }

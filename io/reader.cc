@@ -1,13 +1,15 @@
 // reader.cc — the record reader: decoded units into the chars area, one
-// FieldSpan per line into the spans area. record_read copies whole runs of
-// ordinary units at a time; record_read_reference is the unit-by-unit state
-// machine it must match exactly. Both report a code error per undecodable
-// sequence and a read error once per file; neither ever reads past the end.
+// FieldSpan per line into the spans area. record_read takes whole runs of
+// units (or of the input's ASCII bytes) at a time; record_read_reference is
+// the unit-by-unit state machine it must match exactly. Both report a code
+// error per undecodable sequence and a read error once per file, and
+// neither asks the stream for more after its end.
 #include "io/reader.h"
 
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "charcode/charcode.h"
 #include "charcode/lanes.h"
@@ -24,11 +26,12 @@ enum ReaderState { LINE_START, IN_LABEL, AFTER_COLON, IN_VALUE, RECORD_END };
 // One record being read. The pacts hold the addresses of table_start and
 // span, so both live here for the whole call and nowhere else.
 struct RecordBuild {
-  StorageArea& chars;              // the record's units
-  StorageArea& spans;              // its FieldSpan table
+  StorageArea& chars;                // the record's units
+  StorageArea& spans;                // its FieldSpan table
   FieldSpan* table_start = nullptr;  // first span; null until the first line begins
   FieldSpan* span = nullptr;         // the span being built, always the table's last
   int32_t span_count = 0;
+  bool marker_written = false;  // take_run met the record's end and wrote the end marker
 };
 
 // After the chars area moved: every span built so far follows it.
@@ -52,9 +55,14 @@ int32_t table_start_translate(void* a, void*, StorageArea& area) {
   return 0;
 }
 
+// Aligns the area unless it already is (as it is after every reset).
+void align_area(std::size_t alignment, StorageArea& area) {
+  if (reinterpret_cast<std::uintptr_t>(area.head) % alignment != 0) area_align(alignment, area);
+}
+
 void begin_record(RecordBuild& build) {
-  area_align(alignof(FieldSpan), build.spans);
-  area_align(alignof(Unit), build.chars);
+  align_area(alignof(FieldSpan), build.spans);
+  align_area(alignof(Unit), build.chars);
   pact_push(spans_translate, &build.table_start, &build.span, build.chars);
   pact_push(table_start_translate, &build.table_start, nullptr, build.spans);
 }
@@ -67,12 +75,11 @@ void new_span(RecordBuild& build) {
   ++build.span_count;
 }
 
-// Appends units to the current line; its first store sets `line`. The start
-// is set here rather than through area_reserve_object's reference, because
-// spans_translate may rewrite `line` while the area grows.
+// Appends units to the current line; its first store sets `line` (after the
+// reservation, which may move the area and translate `line`).
 Unit* store_units(RecordBuild& build, const Unit* units, std::size_t count) {
   Unit* stored = static_cast<Unit*>(area_reserve(count * sizeof(Unit), build.chars));
-  std::memcpy(stored, units, count * sizeof(Unit));
+  for (std::size_t i = 0; i < count; ++i) stored[i] = units[i];
   if (build.span->line == nullptr) build.span->line = stored;
   return stored;
 }
@@ -100,7 +107,7 @@ void report_code_error() {
 
 // The end marker: a span of nulls whose eol is a 0 unit after the last line.
 FieldSpan* finish_record(RecordBuild& build) {
-  if (build.span_count > 0) {
+  if (build.span_count > 0 && !build.marker_written) {
     FieldSpan* marker = static_cast<FieldSpan*>(area_reserve(sizeof(FieldSpan), build.spans));
     *marker = FieldSpan{nullptr, nullptr, nullptr};
     build.span = marker;  // before the chars area may move: the range must end in the table
@@ -146,106 +153,197 @@ class UnitText {
   const Unit* units_;
 };
 
-// Bytes are classified 64 at a time into bit masks, once per block: a line
-// then costs a few bit operations per stop instead of a search. The input
-// block has STREAM_PADDING readable bytes after its end, so a block of 64
-// may reach past it; bits beyond `end` are never used.
+// The bytes that end a value (newline, 0, above 0x7F) are found through bit
+// masks of aligned blocks of 64, made once per block: a line then costs a
+// few bit operations instead of a search. A label, short as labels are, is
+// searched sixteen bytes at a time from its line's start. The input block
+// has STREAM_PADDING readable bytes after its end, so either may look past
+// it; nothing found beyond `end` is used.
 class AsciiText {
  public:
   using Char = unsigned char;
   explicit AsciiText(const unsigned char* bytes) : bytes_(bytes) {}
+  // The block's bytes changed (the decoder refilled or moved them).
+  void forget() { block_ = NO_BLOCK; }
   unsigned char operator[](std::size_t i) const { return bytes_[i]; }
   // 0 is dropped and other bytes are left to the decoder: they end a run.
   static bool ends_run(unsigned char byte) { return byte == 0 || byte >= 0x80; }
   template <bool in_label>
   std::size_t find_stop(std::size_t i, std::size_t end) {
-    while (i < end) {
-      if (!classified_ || i < block_ || i >= block_ + 64) classify(i);
-      uint64_t stops = (newlines_ | run_ends_ | (in_label ? colons_ : 0)) >> (i - block_);
-      if (stops != 0) {
-        std::size_t stop = i + static_cast<std::size_t>(std::countr_zero(stops));
-        return stop < end ? stop : end;
-      }
-      i = block_ + 64;
-    }
-    return end;
+    return in_label ? find_label_stop(i, end) : find_value_stop(i, end);
   }
-  // Decoding a run of ASCII is widening it.
+  // For a line that begins at i: true when all of it up to its newline
+  // (below end) is bytes that a run takes; then `value` is where its value
+  // begins (i for a line without ':') and `eol` its newline.
+  bool whole_line(std::size_t i, std::size_t end, std::size_t& value, std::size_t& eol) {
+    std::size_t label_end = find_label_stop(i, end);
+    if (label_end == end) return false;
+    value = i;
+    eol = label_end;
+    if (bytes_[label_end] == COLON) {
+      value = label_end + 1;
+      eol = find_value_stop(value, end);
+    }
+    return eol < end && bytes_[eol] == NEWLINE;
+  }
+  // Decoding a run of ASCII is widening it; the last sixteen bytes of a run
+  // are widened again over some already stored (as the same units).
   void copy(Unit* stored, std::size_t from, std::size_t count) const {
     const unsigned char* bytes = bytes_ + from;
     std::size_t k = 0;
     for (; k + LANES <= count; k += LANES) widen_bytes(bytes + k, stored + k);
+    if (k < count && count >= LANES) {
+      widen_bytes(bytes + count - LANES, stored + count - LANES);
+      return;
+    }
     for (; k < count; ++k) stored[k] = bytes[k];
   }
 
  private:
-  void classify(std::size_t at) {
+  static constexpr std::size_t NO_BLOCK = SIZE_MAX;
+
+  // The first byte from i below end that ends a value, or end.
+  std::size_t find_value_stop(std::size_t i, std::size_t end) {
+    while (i < end) {
+      std::size_t block = i & ~std::size_t{63};
+      if (block != block_) classify(block);
+      uint64_t bits = value_stops_ >> (i - block);
+      if (bits != 0) {
+        std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
+        return found < end ? found : end;
+      }
+      i = block + 64;
+    }
+    return end;
+  }
+
+  // The first byte from i below end that ends a label (a value's stops and
+  // ':'), or end.
+  std::size_t find_label_stop(std::size_t i, std::size_t end) {
+    for (; i < end; i += LANES) {
+      uint32_t bits = bytes_matching(bytes_ + i, NEWLINE) | bytes_equal(bytes_ + i, COLON);
+      if (bits != 0) {
+        std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
+        return found < end ? found : end;
+      }
+    }
+    return end;
+  }
+
+  void classify(std::size_t block) {
     static_assert(STREAM_PADDING >= 64);
-    block_ = at;
-    classified_ = true;
-    newlines_ = colons_ = run_ends_ = 0;
+    block_ = block;
+    value_stops_ = 0;
     for (int k = 0; k < 4; ++k) {
-      const unsigned char* lanes = bytes_ + at + 16 * k;
-      newlines_ |= static_cast<uint64_t>(bytes_equal(lanes, NEWLINE)) << (16 * k);
-      colons_ |= static_cast<uint64_t>(bytes_equal(lanes, COLON)) << (16 * k);
-      run_ends_ |= static_cast<uint64_t>(bytes_zero_or_high(lanes)) << (16 * k);
+      uint64_t bits = bytes_matching(bytes_ + block + 16 * k, NEWLINE);
+      value_stops_ |= bits << (16 * k);
     }
   }
 
   const unsigned char* bytes_;
-  bool classified_ = false;
-  std::size_t block_ = 0;  // first byte of the classified block; bit k is byte block_ + k
-  uint64_t newlines_ = 0;
-  uint64_t colons_ = 0;
-  uint64_t run_ends_ = 0;
+  std::size_t block_ = NO_BLOCK;  // the classified block; bit k is its byte k
+  uint64_t value_stops_ = 0;      // newline, 0, above 0x7F
 };
 
-constexpr std::size_t NOT_IN_RUN = SIZE_MAX;         // the position lies in another run
-constexpr std::size_t CONTINUED = SIZE_MAX;          // the piece continues the current span
-constexpr std::size_t VALUE_IS_LINE = SIZE_MAX - 1;  // a line without ':' ended
-constexpr int PIECES_PER_RUN = 64;
+constexpr std::size_t SPANS_PER_RUN = 64;
+// Bytes that must follow a character for the decoder to read it without
+// refilling the block (the longest character of any code, with room).
+constexpr std::size_t CHARACTER_ROOM = 16;
 
-// One line, or the part of one that lies in a run; positions index the text.
-struct LinePiece {
-  std::size_t start;  // the line's first unit, or CONTINUED
-  std::size_t value;  // the value's first unit, VALUE_IS_LINE, or NOT_IN_RUN
-  std::size_t eol;    // the newline, or NOT_IN_RUN
-};
-
-// A run: units that the state machine would store one after another, up to
-// one that ends a run, the empty line that ends the record, or the text's
-// end. It is stored with one reservation and one copy.
-struct Run {
-  LinePiece pieces[PIECES_PER_RUN];
-  int piece_count = 0;
-  std::size_t end = 0;             // one past the run's last unit
-  ReaderState state = LINE_START;  // the state after its last unit
-};
-
-// The state machine's transitions, taken a line at a time: finds the run
-// that starts at `from` (a unit that is stored) and its line pieces.
+// Takes a run from `text` (positions from `from` below `end`): the units
+// that the state machine would store one after another, up to one that ends
+// a run, the empty line that ends the record, or the end; the unit at
+// `from` is one that is stored. The state machine's transitions are taken a
+// line at a time. The run's units, and its new spans when it reaches a
+// line's start, are reserved as many as they could be, all at once
+// (consecutive, like one reservation each), and what the run did not use is
+// given back; so no reservation happens while pointers into the run are
+// set. Returns the position after the run.
+//
+// In the input block, a character that is not ASCII inside a line is
+// decoded where it stands (one byte and more become one or two units, so
+// the run goes on in a new segment after it). A decoded unit that the state
+// machine must see itself (newline, ':', the end) ends the run and is left
+// in `handed_over` for take_unit.
 template <class Text>
-void scan_run(Text& text, std::size_t from, std::size_t end, ReaderState state, Run& run) {
+std::size_t take_run(RecordBuild& build, Text& text, std::size_t from, std::size_t end,
+                     ReaderState& state, InputStream& in, int32_t& handed_over) {
+  Unit* stored = static_cast<Unit*>(area_reserve((end - from) * sizeof(Unit), build.chars));
+  Unit* stored_end = stored + (end - from);
+  Unit* segment = stored;  // where the unit of position segment_from is stored
+  std::size_t segment_from = from;
+  auto unit_at = [&](std::size_t i) { return segment + (i - segment_from); };
+  FieldSpan* fresh = nullptr;  // reserved when the run reaches a line's start
+  std::size_t used = 0;
+  FieldSpan* span = state == LINE_START ? nullptr : build.span;
   std::size_t i = from;
-  LinePiece* piece = nullptr;
-  if (state != LINE_START) {
-    piece = &run.pieces[run.piece_count++];
-    *piece = LinePiece{CONTINUED, NOT_IN_RUN, NOT_IN_RUN};
-  }
+  // Decodes the character at i in place; false when it is left to take_unit.
+  auto take_character = [&]() {
+    if constexpr (!std::is_same_v<Text, AsciiText>) {
+      return false;
+    } else {
+      if (text[i] == 0 || end - i < CHARACTER_ROOM || stored_end - unit_at(i) < 2) return false;
+      text.copy(segment, segment_from, i - segment_from);
+      segment = unit_at(i);
+      in.buffer_pos = i;
+      uint32_t moves = in.block_moves;
+      Unit units[2] = {in_getwc(in), 0};
+      int count = 1;
+      if (in.pending != 0) units[count++] = in_getwc(in);
+      segment_from = in.buffer_pos;
+      if (in.block_moves != moves) text.forget();
+      for (int k = 0; k < count; ++k) {
+        Unit unit = units[k];
+        if (unit == 0) continue;
+        if (unit == END_OR_ERROR && !in.end_of_file) {
+          report_code_error();
+          continue;
+        }
+        if (unit == END_OR_ERROR || unit == NEWLINE || unit == COLON) {
+          handed_over = unit;  // only ever the one unit of its character
+          i = segment_from;
+          return false;
+        }
+        *segment++ = unit;
+        if (state == AFTER_COLON) {
+          span->value = segment - 1;
+          state = IN_VALUE;
+        }
+      }
+      i = segment_from;
+      return in.block_moves == moves;
+    }
+  };
   for (;;) {
     if (state == LINE_START) {
-      if (i == end || text[i] == NEWLINE || Text::ends_run(text[i])) break;
-      if (run.piece_count == PIECES_PER_RUN) break;
-      piece = &run.pieces[run.piece_count++];
-      *piece = LinePiece{i, NOT_IN_RUN, NOT_IN_RUN};
+      if (fresh == nullptr) {
+        fresh =
+            static_cast<FieldSpan*>(area_reserve(SPANS_PER_RUN * sizeof(FieldSpan), build.spans));
+        if (build.span_count > 0) build.span = build.table_start + (build.span_count - 1);
+      }
+      if constexpr (std::is_same_v<Text, AsciiText>) {
+        std::size_t value, eol;
+        while (used < SPANS_PER_RUN && i < end && text[i] != NEWLINE &&
+               text.whole_line(i, end, value, eol)) {
+          fresh[used++] = FieldSpan{unit_at(i), unit_at(value), unit_at(eol)};
+          i = eol + 1;
+        }
+      }
+      if (i == end || text[i] == NEWLINE || Text::ends_run(text[i]) || used == SPANS_PER_RUN) break;
+      span = &fresh[used++];
+      *span = FieldSpan{unit_at(i), nullptr, nullptr};
       state = IN_LABEL;
     }
     if (state == IN_LABEL) {
       i = text.template find_stop<true>(i, end);
-      if (i == end || Text::ends_run(text[i])) break;
+      if (i == end) break;
+      if (Text::ends_run(text[i])) {
+        if (take_character()) continue;
+        break;
+      }
       if (text[i] == NEWLINE) {
-        piece->value = VALUE_IS_LINE;
-        piece->eol = i++;
+        span->value = span->line;
+        span->eol = unit_at(i++);
         state = LINE_START;
         continue;
       }
@@ -253,59 +351,80 @@ void scan_run(Text& text, std::size_t from, std::size_t end, ReaderState state, 
       state = AFTER_COLON;
     }
     if (state == AFTER_COLON) {
-      if (i == end || Text::ends_run(text[i])) break;
-      piece->value = i;
+      if (i == end) break;
+      if (Text::ends_run(text[i])) {
+        if (take_character()) continue;
+        break;
+      }
+      span->value = unit_at(i);
       state = IN_VALUE;
     }
     i = text.template find_stop<false>(i, end);
-    if (i == end || Text::ends_run(text[i])) break;
-    piece->eol = i++;
+    if (i == end) break;
+    if (Text::ends_run(text[i])) {
+      if (take_character()) continue;
+      break;
+    }
+    span->eol = unit_at(i++);
     state = LINE_START;
   }
-  run.end = i;
-  run.state = state;
+  text.copy(segment, segment_from, i - segment_from);
+  Unit* next_unit = unit_at(i);
+  build.chars.head = reinterpret_cast<char*>(next_unit);
+  if (fresh == nullptr) return i;
+  if (used > 0) {
+    if (build.table_start == nullptr) build.table_start = fresh;
+    build.span = fresh + used - 1;
+    build.span_count += static_cast<int32_t>(used);
+  }
+  // The empty line that ends the record: the end marker and its 0 unit go
+  // where finish_record would reserve them, into room reserved already.
+  if (state == LINE_START && i < end && text[i] == NEWLINE && build.span_count > 0 &&
+      used < SPANS_PER_RUN && next_unit < stored_end) {
+    *next_unit = 0;
+    fresh[used++] = FieldSpan{nullptr, nullptr, next_unit};
+    build.chars.head = reinterpret_cast<char*>(next_unit + 1);
+    build.marker_written = true;
+    state = RECORD_END;
+    ++i;
+  }
+  build.spans.head = reinterpret_cast<char*>(fresh + used);
+  return i;
 }
 
-// Sets the span's pointers that the piece knows; `stored` holds the unit
-// of text position `from`.
-void place_piece(FieldSpan& span, const LinePiece& piece, Unit* stored, std::size_t from) {
-  if (piece.start != CONTINUED) span.line = stored + (piece.start - from);
-  if (piece.value == VALUE_IS_LINE) span.value = span.line;
-  if (piece.value < VALUE_IS_LINE) span.value = stored + (piece.value - from);
-  if (piece.eol != NOT_IN_RUN) span.eol = stored + (piece.eol - from);
-}
-
-// Stores the run and builds its spans. The chars area is reserved first (it
-// may move the spans' pointers, which the pact translates), the new spans
-// after it, all at once: consecutive like one reservation each.
-template <class Text>
-void store_run(RecordBuild& build, const Text& text, std::size_t from, const Run& run) {
-  std::size_t count = run.end - from;
-  Unit* stored = static_cast<Unit*>(area_reserve(count * sizeof(Unit), build.chars));
-  text.copy(stored, from, count);
-  int first_new = 0;
-  if (run.pieces[0].start == CONTINUED) {
-    place_piece(*build.span, run.pieces[0], stored, from);
-    first_new = 1;
+// One unit through the state machine, exactly as the transition table says;
+// returns the next state.
+ReaderState take_unit(RecordBuild& build, ReaderState state, Unit unit, InputStream& in) {
+  if (unit == 0) return state;
+  if (unit == END_OR_ERROR) {
+    if (!in.end_of_file) {
+      report_code_error();
+      return state;
+    }
+    end_input(build, state, in);
+    return RECORD_END;
   }
-  int new_spans = run.piece_count - first_new;
-  if (new_spans == 0) return;
-  FieldSpan* spans = static_cast<FieldSpan*>(
-      area_reserve(static_cast<std::size_t>(new_spans) * sizeof(FieldSpan), build.spans));
-  if (build.table_start == nullptr) build.table_start = spans;
-  for (int k = 0; k < new_spans; ++k) {
-    spans[k] = FieldSpan{nullptr, nullptr, nullptr};
-    place_piece(spans[k], run.pieces[first_new + k], stored, from);
+  if (state == LINE_START) {
+    if (unit == NEWLINE) return build.span_count > 0 ? RECORD_END : LINE_START;
+    new_span(build);
+    state = IN_LABEL;
   }
-  build.span = spans + new_spans - 1;
-  build.span_count += new_spans;
+  Unit* stored = store_units(build, &unit, 1);
+  if (state == IN_LABEL && unit == NEWLINE) build.span->value = build.span->line;
+  if (state == AFTER_COLON) build.span->value = stored;
+  if (unit == NEWLINE) {
+    build.span->eol = stored;
+    return LINE_START;
+  }
+  if (state == IN_LABEL) return unit == COLON ? AFTER_COLON : IN_LABEL;
+  return IN_VALUE;
 }
 
 // Whether the next unit can be taken from the input block as an ASCII byte:
-// nothing decoded or held ahead of it, and the byte is one that a run takes.
+// nothing held ahead of it, and the byte is one that a run takes.
 bool next_is_ascii_byte(const InputStream& in) {
-  return in_keeps_ascii && in.units_pos == in.units_end && in.pending == 0 &&
-         in.buffer_pos < in.buffer_end && !AsciiText::ends_run(in.buffer[in.buffer_pos]);
+  return in.pending == 0 && in.buffer_pos < in.buffer_end &&
+         !AsciiText::ends_run(in.buffer[in.buffer_pos]);
 }
 
 }  // namespace
@@ -321,62 +440,47 @@ FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans) 
   }
 }
 
-// Bulk form of the state machine below: the units between two that it does
-// not store are stored as runs, with one reservation and one copy each.
-// When the input code keeps ASCII, runs are taken from the input block's
-// bytes and the decoder is asked for one unit at a time only at other
-// bytes; otherwise it decodes whole blocks of units ahead.
+// Bulk form of the state machine in take_unit. When the input code keeps
+// ASCII, runs of ASCII bytes are taken from the input block (one
+// reservation and one copy each) and every other unit comes from in_getwc
+// one at a time. Otherwise whole blocks of units are decoded ahead, and the
+// units between two that are not stored (0, 0xFFFF) are stored as runs.
 FieldSpan* record_read(InputStream& in, StorageArea& chars, StorageArea& spans) {
   RecordBuild build{chars, spans};
   begin_record(build);
   ReaderState state = LINE_START;
+  AsciiText text(in.buffer);
   while (state != RECORD_END) {
-    if (next_is_ascii_byte(in)) {
-      if (state == LINE_START && in.buffer[in.buffer_pos] == NEWLINE) {
+    if (in_keeps_ascii && in.units_pos == in.units_end) {
+      if (!next_is_ascii_byte(in)) {
+        uint32_t moves = in.block_moves;
+        state = take_unit(build, state, in_getwc(in), in);
+        if (in.block_moves != moves) text.forget();
+      } else if (state == LINE_START && in.buffer[in.buffer_pos] == NEWLINE) {
         ++in.buffer_pos;
         if (build.span_count > 0) state = RECORD_END;
-        continue;
+      } else {
+        int32_t handed_over = -1;
+        in.buffer_pos = take_run(build, text, in.buffer_pos, in.buffer_end, state, in, handed_over);
+        if (handed_over >= 0) state = take_unit(build, state, static_cast<Unit>(handed_over), in);
       }
-      Run run;
-      AsciiText text(in.buffer);
-      scan_run(text, in.buffer_pos, in.buffer_end, state, run);
-      store_run(build, text, in.buffer_pos, run);
-      in.buffer_pos = run.end;
-      state = run.state;
       continue;
     }
     if (in.units_pos == in.units_end) {
-      in.units_end = in_getunits(in, in.units, in_keeps_ascii ? 1 : UNIT_BLOCK);
+      in.units_end = in_getunits(in, in.units, UNIT_BLOCK);
       in.units_pos = 0;
     }
+    // A unit block ends at its first 0xFFFF: end_of_file is still as the
+    // decoder left it for that unit.
     Unit unit = in.units[in.units_pos];
-    if (unit == 0) {
+    if (UnitText::ends_run(unit) || (state == LINE_START && unit == NEWLINE)) {
       ++in.units_pos;
+      state = take_unit(build, state, unit, in);
       continue;
     }
-    if (unit == END_OR_ERROR) {
-      // A unit block ends at its first 0xFFFF: end_of_file is still as the
-      // decoder left it for this unit.
-      ++in.units_pos;
-      if (!in.end_of_file) {
-        report_code_error();
-        continue;
-      }
-      end_input(build, state, in);
-      state = RECORD_END;
-      continue;
-    }
-    if (state == LINE_START && unit == NEWLINE) {
-      ++in.units_pos;
-      if (build.span_count > 0) state = RECORD_END;
-      continue;
-    }
-    Run run;
     UnitText text(in.units);
-    scan_run(text, in.units_pos, in.units_end, state, run);
-    store_run(build, text, in.units_pos, run);
-    in.units_pos = run.end;
-    state = run.state;
+    int32_t none = -1;
+    in.units_pos = take_run(build, text, in.units_pos, in.units_end, state, in, none);
   }
   return finish_record(build);
 }
@@ -385,43 +489,6 @@ FieldSpan* record_read_reference(InputStream& in, StorageArea& chars, StorageAre
   RecordBuild build{chars, spans};
   begin_record(build);
   ReaderState state = LINE_START;
-  while (state != RECORD_END) {
-    Unit unit = in_getwc(in);
-    if (unit == 0) continue;
-    if (unit == END_OR_ERROR) {
-      if (!in.end_of_file) {
-        report_code_error();
-        continue;
-      }
-      end_input(build, state, in);
-      state = RECORD_END;
-      continue;
-    }
-    if (state == LINE_START) {
-      if (unit == NEWLINE) {
-        if (build.span_count > 0) state = RECORD_END;
-        continue;
-      }
-      new_span(build);
-      state = IN_LABEL;
-    }
-    Unit* stored = store_units(build, &unit, 1);
-    switch (state) {
-      case IN_LABEL:
-        if (unit == COLON) state = AFTER_COLON;
-        if (unit == NEWLINE) build.span->value = build.span->line;
-        break;
-      case AFTER_COLON:
-        build.span->value = stored;
-        state = IN_VALUE;
-        break;
-      default:
-        break;
-    }
-    if (unit == NEWLINE) {
-      build.span->eol = stored;
-      state = LINE_START;
-    }
-  }
+  while (state != RECORD_END) state = take_unit(build, state, in_getwc(in), in);
   return finish_record(build);
 }

@@ -9,6 +9,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -132,11 +133,17 @@ const RecordCase kRecordCases[] = {
     {"a:", {{"a:|"}}},
     {":", {{":|"}}},
     {"a:\n\n", {{"a:|"}}},
-    {std::string("a\0:\0" "1\0\n\0\n", 9), {{"a:|1"}}},
+    {std::string("a\0:\0"
+                 "1\0\n\0\n",
+                 9),
+     {{"a:|1"}}},
     {"a:1\r\n\r\n", {{"a:|1\r", "|\r"}}},
     {"", {}},
     {"\n\n\n", {}},
-    {"\xEF\xBB\xBF" "a:\xEF\xBB\xBF" "1\n", {{"a:|1"}}},
+    {"\xEF\xBB\xBF"
+     "a:\xEF\xBB\xBF"
+     "1\n",
+     {{"a:|1"}}},
     {"n:\xC3\xA9\xF0\x9F\x98\x80\n", {{"n:|\\x{E9}\\x{D83D}\\x{DE00}"}}},
 };
 
@@ -160,15 +167,26 @@ struct ErrorCase {
 };
 
 const ErrorCase kErrorCases[] = {
-    {8, "a:1\n\nb:2\n\nc:\x80x\n", {{"a:|1"}, {"b:|2"}, {"c:|x"}},
+    {8,
+     "a:1\n\nb:2\n\nc:\x80x\n",
+     {{"a:|1"}, {"b:|2"}, {"c:|x"}},
      "Kunpack: code error in K-file data(3).\n"},
-    {8, "\x80\n\x80:\n\nz\xEF\xBF\xBE\n", {{":|"}, {"|z"}},
+    {8,
+     "\x80\n\x80:\n\nz\xEF\xBF\xBE\n",
+     {{":|"}, {"|z"}},
      "Kunpack: code error in K-file data(1).\nKunpack: code error in K-file data(1).\n"
      "Kunpack: code error in K-file data(2).\n"},
-    {8, "\xFF\n\xFE:\xC3\n\n", {}, "Kunpack: code error in K-file data(1).\n"
+    {8,
+     "\xFF\n\xFE:\xC3\n\n",
+     {},
+     "Kunpack: code error in K-file data(1).\n"
      "Kunpack: code error in K-file data(1).\nKunpack: code error in K-file data(1).\n"},
     {8, "a:\xE3\x81", {{"a:|"}}, ""},
-    {16, std::string("a\0:\0\xFE\xFF" "b\0c", 9), {{"a:|b"}},
+    {16,
+     std::string("a\0:\0\xFE\xFF"
+                 "b\0c",
+                 9),
+     {{"a:|b"}},
      "Kunpack: code error in K-file data(1).\n"},
 };
 
@@ -189,10 +207,10 @@ TEST(ReaderTest, CodeErrorsNameFileAndRecord) {
 class TempFiles {
  public:
   TempFiles() {
-    char pattern[] = "/tmp/kunpack-reader-XXXXXX";
-    directory_ = mkdtemp(pattern);
+    std::string pattern = std::filesystem::temp_directory_path() / "kunpack-reader-XXXXXX";
+    directory_ = mkdtemp(pattern.data());
   }
-  ~TempFiles() { std::system(("rm -rf " + directory_).c_str()); }
+  ~TempFiles() { std::filesystem::remove_all(directory_); }
   std::string write(const std::string& name, const std::string& bytes) {
     std::string path = directory_ + "/" + name;
     std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -286,10 +304,24 @@ TEST(ReaderTest, LongRecordSurvivesGrowthOfBothAreas) {
 
 // Random K-file-like input in the given code, with broken sequences.
 std::string random_kfile(std::mt19937& random, int32_t code, std::size_t length) {
-  static const char* const kPieces[] = {"a",    "bc",       ":",            "\n",
-                                        "\n\n", "x:y",      "(NUL)",        "\xC3\xA9",
-                                        "\x80", "\xE3\x81", "\xEF\xBB\xBF", "\xEF\xBF\xBE",
-                                        "\r",   "\xF0\x9F\x98\x80"};
+  static const char* const kPieces[] = {"a",
+                                        "bc",
+                                        ":",
+                                        "\n",
+                                        "\n\n",
+                                        "x:y",
+                                        "(NUL)",
+                                        "\xC3\xA9",
+                                        "\x80",
+                                        "\xE3\x81",
+                                        "\xEF\xBB\xBF",
+                                        "\xEF\xBF\xBE",
+                                        "\r",
+                                        "\xF0\x9F\x98\x80",
+                                        "\xC0\x8A",
+                                        "\xC0\xBA",
+                                        "\xC0\x80",
+                                        "abcdefghijklmnopqrstuvwxyz0123456789"};
   std::string bytes;
   while (bytes.size() < length) {
     if (code != 0 && code != 8) {
@@ -307,7 +339,7 @@ struct CodeUnderTest {
   int32_t code;
 };
 
-const CodeUnderTest kCodes[] = {{"C.UTF-8", 0}, {"C", 0},   {"C", 8},  {"C", 16},
+const CodeUnderTest kCodes[] = {{"C.UTF-8", 0}, {"C", 0},  {"C", 8},  {"C", 16},
                                 {"C", -16},     {"C", 32}, {"C", -32}};
 
 TEST(ReaderTest, BulkReaderAgreesWithReference) {

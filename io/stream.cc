@@ -25,8 +25,7 @@ void* allocate_block(std::size_t bytes, const char* what) {
 
 void allocate_input_blocks(InputStream& in) {
   if (in.buffer == nullptr) {
-    in.buffer =
-        static_cast<unsigned char*>(allocate_block(STREAM_BLOCK + STREAM_PADDING, "input"));
+    in.buffer = static_cast<unsigned char*>(allocate_block(STREAM_BLOCK + STREAM_PADDING, "input"));
     in.buffer_size = STREAM_BLOCK;
   }
   if (in.units == nullptr) {
@@ -146,6 +145,7 @@ void input_release(InputStream& in) {
 }
 
 bool input_fill(InputStream& in) {
+  ++in.block_moves;
   in.buffer_pos = 0;
   in.buffer_end = 0;
   if (read_more(in) > 0) return true;
@@ -158,6 +158,7 @@ std::size_t input_ensure(InputStream& in, std::size_t count) {
   if (available >= count) return available;
   if (available == 0) return input_fill(in) ? input_ensure(in, count) : 0;
   if (in.source_done) return available;
+  ++in.block_moves;
   std::memmove(in.buffer, in.buffer + in.buffer_pos, available);
   in.buffer_pos = 0;
   in.buffer_end = available;

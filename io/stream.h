@@ -16,16 +16,16 @@ constexpr int32_t STREAM_STDIN = 1;     // standard input because no operand was
 constexpr int32_t STREAM_OPERANDS = 2;  // reading the operands one after another
 constexpr int32_t STREAM_OUTPUT = 8;
 
-constexpr std::size_t STREAM_BLOCK = 64 * 1024;   // bytes per fread/fwrite
-constexpr std::size_t STREAM_PADDING = 64;        // readable bytes after the input block (unused)
-constexpr std::size_t UNIT_BLOCK = 16 * 1024;     // decoded units the reader takes at a time
+constexpr std::size_t STREAM_BLOCK = 64 * 1024;  // bytes per fread/fwrite
+constexpr std::size_t STREAM_PADDING = 64;     // readable (never used) bytes after the input block
+constexpr std::size_t UNIT_BLOCK = 16 * 1024;  // decoded units the reader takes at a time
 
 struct InputStream {
   std::FILE* file = nullptr;
   int32_t mode = STREAM_CLOSED;
-  const char* name = nullptr;   // operand naming the current file; null for stdin
-  int32_t record_in_file = 0;   // records read from the current file (the reader counts)
-  uint32_t pending = 0;         // held low surrogate of the decoders
+  const char* name = nullptr;  // operand naming the current file; null for stdin
+  int32_t record_in_file = 0;  // records read from the current file (the reader counts)
+  uint32_t pending = 0;        // held low surrogate of the decoders
   // block buffer (implementation detail of io/ and charcode/)
   unsigned char* buffer = nullptr;
   std::size_t buffer_pos = 0;
@@ -34,6 +34,7 @@ struct InputStream {
   bool read_failed = false;     // a read error that is not the end; reported once
   std::size_t buffer_size = 0;  // capacity of `buffer`
   bool source_done = false;     // fread met the end or an error: it is never called again
+  uint32_t block_moves = 0;     // counts refills and moves of the block's bytes
   // Units decoded ahead for the record reader; a unit block ends at the
   // first 0xFFFF, so end_of_file still tells that unit's meaning.
   Unit* units = nullptr;
@@ -46,14 +47,14 @@ struct OutputStream {
   int32_t mode = STREAM_CLOSED;
   const char* name = nullptr;
   int32_t record_in_file = 0;
-  uint32_t pending = 0;         // held high surrogate of the writers
+  uint32_t pending = 0;  // held high surrogate of the writers
   unsigned char* buffer = nullptr;
   std::size_t buffer_used = 0;
   std::size_t buffer_size = 0;
-  bool write_failed = false;    // a block write failed; later blocks are dropped
+  bool write_failed = false;  // a block write failed; later blocks are dropped
 };
 
-extern InputStream input;    // the process-wide streams
+extern InputStream input;  // the process-wide streams
 extern OutputStream output;
 
 void input_open(InputStream& in, int32_t mode);

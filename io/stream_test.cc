@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,10 +19,10 @@ namespace {
 class TempFiles {
  public:
   TempFiles() {
-    char pattern[] = "/tmp/kunpack-stream-XXXXXX";
-    directory_ = mkdtemp(pattern);
+    std::string pattern = std::filesystem::temp_directory_path() / "kunpack-stream-XXXXXX";
+    directory_ = mkdtemp(pattern.data());
   }
-  ~TempFiles() { std::system(("rm -rf " + directory_).c_str()); }
+  ~TempFiles() { std::filesystem::remove_all(directory_); }
   std::string write(const std::string& name, const std::string& bytes) {
     std::string path = directory_ + "/" + name;
     std::FILE* file = std::fopen(path.c_str(), "wb");
