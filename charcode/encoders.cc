@@ -247,6 +247,21 @@ int put_multibyte(const char* text, OutputStream& out) {
   std::size_t consumed = 0;
   for (;;) {
     const char* rest = text + consumed;
+    // Where ASCII stands for itself in the locale's code (select_charcode
+    // checked it), a run of it is the same units: one bulk write.
+    if (locale_keeps_ascii) {
+      Unit run[32];
+      std::size_t count = 0;
+      while (count < sizeof run / sizeof run[0] && rest[count] > 0) {
+        run[count] = static_cast<Unit>(rest[count]);
+        ++count;
+      }
+      if (count > 0) {
+        out_putunits(run, count, out);
+        consumed += count;
+        continue;
+      }
+    }
     std::size_t window = 0;
     while (window < longest && rest[window] != '\0') ++window;
     if (window == 0) break;
@@ -266,9 +281,18 @@ int put_number(double value, OutputStream& out) {
   char text[32];
   bool in_range = value >= -2147483648.0 && value < 2147483648.0;  // false for NaN
   if (in_range && static_cast<double>(static_cast<int32_t>(value)) == value) {
-    std::snprintf(text, sizeof text, "%d", static_cast<int>(static_cast<int32_t>(value)));
-  } else {
-    std::snprintf(text, sizeof text, "%g", value);
+    // "%d" by hand: most converted pieces are integers, and this is their hot path.
+    int32_t number = static_cast<int32_t>(value);
+    uint32_t magnitude = number < 0 ? 0u - static_cast<uint32_t>(number) : number;
+    char* digits = text + sizeof text;
+    *--digits = '\0';
+    do {
+      *--digits = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (number < 0) *--digits = '-';
+    return out_putmbs(digits, out);
   }
+  std::snprintf(text, sizeof text, "%g", value);
   return out_putmbs(text, out);
 }

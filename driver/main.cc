@@ -2,6 +2,7 @@
 // checkpoint (status 2), the record loop, and the final checkpoint (status 1).
 // Fatal errors leave from inside message() with status 3, after the output
 // written so far has been flushed.
+#include <cassert>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -174,19 +175,68 @@ void check_field_formats() {
   }
 }
 
+// A quick answer for most lines of an including list: a label whose length
+// or first unit no listed name has cannot be listed (the names and labels
+// both end with their ':'), so the list need not be walked for it.
+struct LabelFilter {
+  bool active;              // only an including list rejects unlisted labels
+  uint64_t lengths;         // bit n: some name is n units long (63: 63 or more)
+  uint64_t first_units[4];  // bit u: some name begins with a unit whose low byte is u
+};
+LabelFilter label_filter = {};
+
+uint64_t length_bit(std::size_t length) {
+  return uint64_t{1} << (length < 63 ? length : 63);
+}
+
+void build_label_filter() {
+  if (field_list.mode != LIST_INCLUDE) return;
+  label_filter.active = true;
+  for (const FieldEntry* entry = field_list.included; entry != nullptr; entry = entry->next) {
+    // A name is compared up to its first ':', which is where a label ends.
+    std::size_t length = 1;
+    while (entry->name[length - 1] != u':') ++length;
+    label_filter.lengths |= length_bit(length);
+    unsigned first = entry->name[0] & 0xFF;
+    label_filter.first_units[first / 64] |= uint64_t{1} << (first % 64);
+  }
+}
+
+bool could_be_listed(const Unit* label, std::size_t length) {
+  if (!label_filter.active) return true;
+  unsigned first = label[0] & 0xFF;
+  return (label_filter.lengths & length_bit(length)) != 0 &&
+         (label_filter.first_units[first / 64] & (uint64_t{1} << (first % 64))) != 0;
+}
+
+// The lines of a record lie one after another in the rsize area, so a run of
+// lines that are not chosen is written with one call.
 void run_record_loop() {
+  build_label_filter();
   while (FieldSpan* spans = record_next(input, rsize_area, tsize_area)) {
-    for (FieldSpan* span = spans; span->line != nullptr; ++span) {
+    const Unit* unchosen = nullptr;  // start of the run of lines not yet written
+    FieldSpan* span = spans;
+    for (; span->line != nullptr; ++span) {
       FieldEntry* entry = nullptr;
       std::size_t label_length = static_cast<std::size_t>(span->value - span->line);
-      int32_t chosen = field_list_lookup(field_list, span->line, label_length, &entry);
+      int32_t chosen = label_length != 0 && could_be_listed(span->line, label_length)
+                           ? field_list_lookup(field_list, span->line, label_length, &entry)
+                           : 0;
       if (chosen == 0) {
-        out_putunits(span->line, static_cast<std::size_t>(span->eol - span->line) + 1, output);
+        assert(span == spans || span->line == span[-1].eol + 1);
+        if (unchosen == nullptr) unchosen = span->line;
         continue;
       }
-      current_field = {span->line, span->value, nullptr,
-                       chosen == 1 ? entry->compiled : nullptr, nullptr};
+      if (unchosen != nullptr) {
+        out_putunits(unchosen, static_cast<std::size_t>(span->line - unchosen), output);
+        unchosen = nullptr;
+      }
+      current_field = {span->line, span->value, nullptr, chosen == 1 ? entry->compiled : nullptr,
+                       nullptr};
       unpack_field(span->value, &span->eol, current_field_list, wsize_area, output);
+    }
+    if (unchosen != nullptr) {
+      out_putunits(unchosen, static_cast<std::size_t>(span[-1].eol + 1 - unchosen), output);
     }
     out_putwc(u'\n', output);
     area_reset(tsize_area);
