@@ -165,10 +165,10 @@ TEST_F(FieldListTest, LongListSurvivesManyMoves) {
   EXPECT_EQ(list.mode, LIST_EXCLUDE);
   int i = 0;
   for (const FieldEntry* entry = list.excluded; entry != nullptr; entry = entry->next, ++i) {
-    ASSERT_EQ(entry_name(*entry), "f " + std::to_string(i));
+    ASSERT_EQ(entry_name(*entry), std::string("f ").append(std::to_string(i)));
     if (i % 3 == 0) {
       ASSERT_NE(entry->format_end, nullptr);
-      ASSERT_EQ(narrow_units(entry->format, entry->format_end), "(" + std::to_string(i) + ")");
+      ASSERT_EQ(narrow_units(entry->format, entry->format_end), std::string("(").append(std::to_string(i)).append(")"));
     } else {
       ASSERT_EQ(entry->format_end, nullptr);
     }
