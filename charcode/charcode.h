@@ -24,16 +24,19 @@ extern int (*out_putmbs)(const char* text, OutputStream& out);
 extern int (*out_wctomb)(char* buffer, Unit unit);
 constexpr int OUT_WCTOMB_MAX = 16;
 
-// Writes `count` units exactly as `count` calls of out_putwc would. A line
-// of ASCII goes straight into the block when the output code keeps ASCII
-// (UTF-8, or a locale that maps ASCII to itself) and no surrogate is held.
+// Writes `count` units exactly as `count` calls of out_putwc would. The
+// ASCII that begins the units goes straight into the block when the output
+// code keeps ASCII (UTF-8, or a locale that maps ASCII to itself) and no
+// surrogate is held; the bulk writer goes on from the first other unit.
 extern bool out_keeps_ascii;
 extern void (*out_putunits_slot)(const Unit* units, std::size_t count, OutputStream& out);
 inline void out_putunits(const Unit* units, std::size_t count, OutputStream& out) {
-  if (out_keeps_ascii && out.pending == 0 && count <= out.buffer_size - out.buffer_used &&
-      narrow_if_ascii(units, count, out.buffer + out.buffer_used)) {
-    out.buffer_used += count;
-    return;
+  if (out_keeps_ascii && out.pending == 0 && count <= out.buffer_size - out.buffer_used) {
+    std::size_t ascii = narrow_ascii_prefix(units, count, out.buffer + out.buffer_used);
+    out.buffer_used += ascii;
+    if (ascii == count) return;
+    units += ascii;
+    count -= ascii;
   }
   out_putunits_slot(units, count, out);
 }

@@ -438,6 +438,58 @@ TEST(BulkTest, WritersAgreeWithTheirReference) {
   std::setlocale(LC_ALL, "C");
 }
 
+// narrow_ascii_prefix against its definition: the count of leading units
+// below 0x80, each narrowed, and no byte written past `count`.
+void expect_ascii_prefix(const Unit* units, std::size_t count) {
+  std::vector<unsigned char> narrow(count + 1, 0xEE);
+  std::size_t ascii = 0;
+  while (ascii < count && units[ascii] < 0x80) ++ascii;
+  ASSERT_EQ(narrow_ascii_prefix(units, count, narrow.data()), ascii) << count;
+  for (std::size_t j = 0; j < ascii; ++j) ASSERT_EQ(narrow[j], units[j]);
+  ASSERT_EQ(narrow[count], 0xEE);
+}
+
+// Lines as the record loop writes them: long runs of ASCII with a rare other
+// unit anywhere, at every length around the lane widths.
+TEST(LanesTest, AsciiPrefixOfMostlyAsciiLines) {
+  std::mt19937 random(5);
+  for (int round = 0; round < 3000; ++round) {
+    std::size_t count = round < 100 ? round : random() % 300;
+    std::vector<Unit> units(count);
+    for (Unit& unit : units) {
+      unit = static_cast<Unit>(random() % 40 == 0 ? 0x80 + random() % 0xFF80 : random() % 0x80);
+    }
+    expect_ascii_prefix(units.data(), count);
+  }
+}
+
+TEST(BulkTest, MostlyAsciiAgreesWithReference) {
+  std::mt19937 random(7);
+  for (const CodeUnderTest& c : kOutputCodes) {
+    use_codes(c.locale, 0, c.code);
+    for (int round = 0; round < 200; ++round) {
+      std::vector<Unit> units(round == 0 ? STREAM_BLOCK + 999 : random() % 600);
+      for (Unit& unit : units) {
+        uint32_t kind = random() % 60;
+        unit = static_cast<Unit>(kind == 0   ? 0xD800 + random() % 0x800
+                                 : kind == 1 ? 0x80 + random() % 0xFF80
+                                             : random() % 0x80);
+      }
+      MemoryOutput by_unit;
+      for (Unit unit : units) out_putwc(unit, by_unit.out);
+      MemoryOutput bulk;
+      for (std::size_t i = 0; i < units.size();) {
+        std::size_t run = std::min<std::size_t>(units.size() - i, random() % 400);
+        out_putunits(units.data() + i, run, bulk.out);
+        i += run;
+      }
+      ASSERT_EQ(bulk.bytes(), by_unit.bytes()) << c.locale << " " << c.code << " " << round;
+      ASSERT_EQ(bulk.out.pending, by_unit.out.pending);
+    }
+  }
+  std::setlocale(LC_ALL, "C");
+}
+
 // The lane operations against their definitions, one lane at a time, on
 // random lanes where every interesting value is common.
 TEST(LanesTest, AgreeWithLaneByLaneDefinitions) {
@@ -472,13 +524,7 @@ TEST(LanesTest, AgreeWithLaneByLaneDefinitions) {
     ASSERT_EQ(find_unit_of(units, '\n', 0, 0xFFFF, ':'), first_stop);
     unsigned char sixteen[LANES];
     ASSERT_EQ(narrow_sixteen_if_ascii(units, sixteen), ascii);
-    for (std::size_t count = 0; count <= LANES; ++count) {
-      unsigned char narrow[LANES] = {};
-      bool all_ascii = true;
-      for (std::size_t j = 0; j < count; ++j) all_ascii = all_ascii && units[j] < 0x80;
-      ASSERT_EQ(narrow_if_ascii(units, count, narrow), all_ascii);
-      for (std::size_t j = 0; all_ascii && j < count; ++j) ASSERT_EQ(narrow[j], units[j]);
-    }
+    for (std::size_t count = 0; count <= LANES; ++count) expect_ascii_prefix(units, count);
     Unit wide[LANES];
     widen_bytes(bytes, wide);
     for (std::size_t j = 0; j < LANES; ++j) ASSERT_EQ(wide[j], bytes[j]);

@@ -56,30 +56,13 @@ void put_little_endian(uint32_t value, int count, OutputStream& out) {
 }
 
 // Copies units below 0x80 into the block as bytes, stopping at the first
-// other unit or when the block is full; returns the units copied. Sixteen
-// units are tested and narrowed at a time; the rest of a line (fewer than
-// sixteen) is taken as the sixteen or eight units that end at the limit,
-// overlapping some already written with the same bytes.
+// other unit or when the block is full; returns the units copied.
 std::size_t copy_ascii(const Unit* units, std::size_t count, OutputStream& out) {
   std::size_t room = out.buffer_size - out.buffer_used;
-  std::size_t limit = count < room ? count : room;
-  unsigned char* bytes = out.buffer + out.buffer_used;
-  std::size_t k = 0;
-  while (k + LANES <= limit && narrow_sixteen_if_ascii(units + k, bytes + k)) k += LANES;
-  if (k < limit && limit - k < LANES) {
-    if (limit >= LANES) {
-      if (narrow_sixteen_if_ascii(units + limit - LANES, bytes + limit - LANES)) k = limit;
-    } else if (limit >= 8 && narrow_eight_if_ascii(units, bytes) &&
-               narrow_eight_if_ascii(units + limit - 8, bytes + limit - 8)) {
-      k = limit;
-    }
-  }
-  while (k < limit && units[k] < 0x80) {
-    bytes[k] = static_cast<unsigned char>(units[k]);
-    ++k;
-  }
-  out.buffer_used += k;
-  return k;
+  std::size_t copied =
+      narrow_ascii_prefix(units, count < room ? count : room, out.buffer + out.buffer_used);
+  out.buffer_used += copied;
+  return copied;
 }
 
 // The bulk frame of the ASCII-transparent writers: runs of ASCII go straight

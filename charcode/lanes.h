@@ -47,12 +47,14 @@ inline uint32_t top_bits_by_words(const unsigned char* bytes) {
 typedef uint16_t UnitLanes __attribute__((vector_size(16)));    // 8 units
 typedef uint8_t ByteLanes __attribute__((vector_size(16)));     // 16 bytes
 typedef uint8_t HalfByteLanes __attribute__((vector_size(8)));  // 8 bytes
+typedef int8_t SignedByteLanes __attribute__((vector_size(16)));
+typedef int16_t SignedUnitLanes __attribute__((vector_size(16)));
 
 // Bit k set for each of the sixteen bytes whose top bit is set.
 inline uint32_t top_bits(ByteLanes lanes) {
 #if defined(__SSE2__)
-  typedef char SignedByteLanes __attribute__((vector_size(16)));
-  return static_cast<uint32_t>(__builtin_ia32_pmovmskb128(std::bit_cast<SignedByteLanes>(lanes)) &
+  typedef char CharLanes __attribute__((vector_size(16)));  // the builtin's own type
+  return static_cast<uint32_t>(__builtin_ia32_pmovmskb128(std::bit_cast<CharLanes>(lanes)) &
                                0xFFFF);
 #else
   unsigned char bytes[LANES];
@@ -68,10 +70,12 @@ inline ByteLanes load_byte_lanes(const unsigned char* bytes) {
 }
 
 // Bit k set when byte k of the sixteen at `bytes` equals a, or is 0 or
-// above 0x7F.
+// above 0x7F. Taken as signed, those two are the bytes below 1: one
+// comparison finds both.
 inline uint32_t bytes_matching(const unsigned char* bytes, unsigned char a) {
   ByteLanes lanes = load_byte_lanes(bytes);
-  return top_bits(lanes | std::bit_cast<ByteLanes>((lanes == 0) | (lanes == a)));
+  return top_bits(
+      std::bit_cast<ByteLanes>((std::bit_cast<SignedByteLanes>(lanes) < 1) | (lanes == a)));
 }
 
 // Bit k set when byte k of the sixteen equals `value`.
@@ -81,32 +85,45 @@ inline uint32_t bytes_equal(const unsigned char* bytes, unsigned char value) {
 
 typedef uint16_t SixteenUnitLanes __attribute__((vector_size(32)));
 
-// Narrows sixteen (or eight) units when all are below 0x80; false, and
-// nothing written, otherwise. One load serves the test and the narrowing.
+// Narrows sixteen (or eight) units and says whether all are below 0x80.
+// The bytes are stored either way (the caller counts them only when true):
+// one load serves the test and the narrowing, and neither waits on the other.
 inline bool narrow_sixteen_if_ascii(const Unit* units, unsigned char* bytes) {
+#if defined(__SSE2__)
+  UnitLanes low, high;  // two loads: an array of them would go through memory
+  std::memcpy(&low, units, sizeof low);
+  std::memcpy(&high, units + 8, sizeof high);
+  // The saturating pack keeps units below 0x80 as they are and turns those
+  // from 0x80 to 0x7FFF into bytes with the top bit set; units from 0x8000
+  // on (negative to it, so packed as 0) show in the top bits of their high
+  // bytes. Both tests are bit masks of what is already loaded.
+  ByteLanes narrow = std::bit_cast<ByteLanes>(__builtin_ia32_packuswb128(
+      std::bit_cast<SignedUnitLanes>(low), std::bit_cast<SignedUnitLanes>(high)));
+  std::memcpy(bytes, &narrow, sizeof narrow);
+  return (top_bits(narrow) | top_bits(std::bit_cast<ByteLanes>(low | high))) == 0;
+#else
+  UnitLanes halves[2];
+  std::memcpy(halves, units, sizeof halves);
   SixteenUnitLanes lanes;
   std::memcpy(&lanes, units, sizeof lanes);
-  UnitLanes halves[2];
-  std::memcpy(halves, &lanes, sizeof halves);
+  ByteLanes narrow = __builtin_convertvector(lanes, ByteLanes);
+  std::memcpy(bytes, &narrow, sizeof narrow);
   UnitLanes any = (halves[0] | halves[1]) & 0xFF80;
   uint64_t words[2];
   std::memcpy(words, &any, sizeof words);
-  if ((words[0] | words[1]) != 0) return false;
-  ByteLanes narrow = __builtin_convertvector(lanes, ByteLanes);
-  std::memcpy(bytes, &narrow, sizeof narrow);
-  return true;
+  return (words[0] | words[1]) == 0;
+#endif
 }
 
 inline bool narrow_eight_if_ascii(const Unit* units, unsigned char* bytes) {
   UnitLanes lanes;
   std::memcpy(&lanes, units, sizeof lanes);
+  HalfByteLanes narrow = __builtin_convertvector(lanes, HalfByteLanes);
+  std::memcpy(bytes, &narrow, sizeof narrow);
   UnitLanes any = lanes & 0xFF80;
   uint64_t words[2];
   std::memcpy(words, &any, sizeof words);
-  if ((words[0] | words[1]) != 0) return false;
-  HalfByteLanes narrow = __builtin_convertvector(lanes, HalfByteLanes);
-  std::memcpy(bytes, &narrow, sizeof narrow);
-  return true;
+  return (words[0] | words[1]) == 0;
 }
 
 // Index of the first of sixteen units equal to one of a, b, c, d, or LANES.
@@ -130,10 +147,11 @@ inline std::size_t find_unit_of(const Unit* units, Unit a, Unit b, Unit c, Unit 
 
 inline bool narrow_lanes_if_ascii(const Unit* units, std::size_t count, unsigned char* bytes) {
   Unit any = 0;
-  for (std::size_t j = 0; j < count; ++j) any |= units[j];
-  if (any >= 0x80) return false;
-  for (std::size_t j = 0; j < count; ++j) bytes[j] = static_cast<unsigned char>(units[j]);
-  return true;
+  for (std::size_t j = 0; j < count; ++j) {
+    any |= units[j];
+    bytes[j] = static_cast<unsigned char>(units[j]);
+  }
+  return any < 0x80;
 }
 
 inline bool narrow_sixteen_if_ascii(const Unit* units, unsigned char* bytes) {
@@ -169,24 +187,26 @@ inline std::size_t find_unit_of(const Unit* units, Unit a, Unit b, Unit c, Unit 
 
 #endif
 
-// Narrows `count` units into `bytes` when all are below 0x80 and says so;
-// otherwise returns false, having written some of the bytes (the caller
-// does not count them). A line's last part shorter than sixteen is taken
-// as the sixteen (or eight) units that end it, again over some already written.
-inline bool narrow_if_ascii(const Unit* units, std::size_t count, unsigned char* bytes) {
+// Narrows the units below 0x80 that begin `units` (at most `count`) into
+// `bytes` and returns how many there are: the unit at the result, when it
+// is below `count`, is the first other one, so a writer goes on from there
+// without looking at the narrowed units again. `bytes` must have room for
+// `count`: bytes past the result may be written too. A line's last part
+// shorter than sixteen is taken as the sixteen (or eight) units that end
+// it, over some already written with the same bytes; only the lanes that
+// hold another unit are gone through one at a time.
+inline std::size_t narrow_ascii_prefix(const Unit* units, std::size_t count, unsigned char* bytes) {
+  std::size_t k = 0;
   if (count >= LANES) {
-    for (std::size_t k = 0; k + LANES < count; k += LANES) {
-      if (!narrow_sixteen_if_ascii(units + k, bytes + k)) return false;
+    while (k + LANES <= count && narrow_sixteen_if_ascii(units + k, bytes + k)) k += LANES;
+    if (k + LANES > count &&
+        (k == count || narrow_sixteen_if_ascii(units + count - LANES, bytes + count - LANES))) {
+      return count;
     }
-    return narrow_sixteen_if_ascii(units + count - LANES, bytes + count - LANES);
+  } else if (count >= 8 && narrow_eight_if_ascii(units, bytes) &&
+             narrow_eight_if_ascii(units + count - 8, bytes + count - 8)) {
+    return count;
   }
-  if (count >= 8) {
-    return narrow_eight_if_ascii(units, bytes) &&
-           narrow_eight_if_ascii(units + count - 8, bytes + count - 8);
-  }
-  for (std::size_t k = 0; k < count; ++k) {
-    if (units[k] >= 0x80) return false;
-    bytes[k] = static_cast<unsigned char>(units[k]);
-  }
-  return true;
+  for (; k < count && units[k] < 0x80; ++k) bytes[k] = static_cast<unsigned char>(units[k]);
+  return k;
 }

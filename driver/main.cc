@@ -238,7 +238,10 @@ void run_record_loop() {
     if (unchosen != nullptr) {
       out_putunits(unchosen, static_cast<std::size_t>(span[-1].eol + 1 - unchosen), output);
     }
-    out_putwc(u'\n', output);
+    // The bulk writer takes ASCII straight into the block; out_putwc would
+    // go through the code's own writer for every record.
+    static constexpr Unit kNewline = u'\n';
+    out_putunits(&kNewline, 1, output);
     area_reset(tsize_area);
     area_reset(rsize_area);
   }
