@@ -70,8 +70,7 @@ void area_reset(StorageArea& area) {
   area.head = area.begin;
 }
 
-void* area_reserve(std::size_t n, StorageArea& area) {
-  // Compared as room left, so a huge n cannot overflow the pointer sum.
+void* area_reserve_after_pacts(std::size_t n, StorageArea& area) {
   while (n > area_room(area)) {
     std::size_t room_before = area_room(area);
     int32_t result = area_run_pacts(area);
@@ -139,14 +138,9 @@ int32_t area_run_pacts(StorageArea& area) {
   return 0;
 }
 
-void pact_push(PactHandler handler, void* a, void* b, StorageArea& area) {
-  if (area.pact_count >= PACT_CAPACITY) message(MSG_FATAL, "program error (pact over).\n");
-  area.pacts[area.pact_count] = Pact{handler, a, b};
-  ++area.pact_count;
-}
-
-void pact_pop(StorageArea& area) {
-  if (area.pact_count > 0) --area.pact_count;
+void pact_overflow() {
+  message(MSG_FATAL, "program error (pact over).\n");
+  std::abort();  // message() never returns from a fatal level
 }
 
 int32_t translate_pair(void* a, void* b, StorageArea& area) {

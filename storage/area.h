@@ -46,7 +46,16 @@ extern StorageArea wsize_area;
 
 void area_create(std::size_t size, const char* key, StorageArea& area);
 void area_reset(StorageArea& area);
-void* area_reserve(std::size_t n, StorageArea& area);
+// The common case, room left, is a bump of head inline; a shortage runs the
+// pacts out of line (area_reserve_after_pacts).
+void* area_reserve_after_pacts(std::size_t n, StorageArea& area);
+inline void* area_reserve(std::size_t n, StorageArea& area) {
+  // Compared as room left, so a huge n cannot overflow the pointer sum.
+  if (n > static_cast<std::size_t>(area.end - area.head)) return area_reserve_after_pacts(n, area);
+  char* result = area.head;
+  area.head += n;
+  return result;
+}
 // As area_reserve; when `start` is null it is set to the result, so successive
 // calls with the same `start` build one contiguous object.
 void* area_reserve_object(std::size_t n, void*& start, StorageArea& area);
@@ -68,8 +77,17 @@ T* area_translate(T* p, const StorageArea& area) {
 }
 int32_t area_run_pacts(StorageArea& area);
 
-void pact_push(PactHandler handler, void* a, void* b, StorageArea& area);
-void pact_pop(StorageArea& area);
+// Pushed and popped around every record, so both are inline; a fifth pact is
+// the fatal "program error (pact over).\n" (pact_overflow).
+[[noreturn]] void pact_overflow();
+inline void pact_push(PactHandler handler, void* a, void* b, StorageArea& area) {
+  if (area.pact_count >= PACT_CAPACITY) pact_overflow();
+  area.pacts[area.pact_count] = Pact{handler, a, b};
+  ++area.pact_count;
+}
+inline void pact_pop(StorageArea& area) {
+  if (area.pact_count > 0) --area.pact_count;
+}
 
 // Pact handler: a and b are addresses of pointer variables (either may be
 // null); each given variable is replaced by area_translate of its value.
