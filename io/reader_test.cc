@@ -203,35 +203,6 @@ TEST(ReaderTest, CodeErrorsNameFileAndRecord) {
   EXPECT_EQ(read_all(input.in).messages, "Kunpack: code error in K-file (stdin)(1).\n");
 }
 
-// A temporary directory whose files become the operands.
-class TempFiles {
- public:
-  TempFiles() {
-    std::string pattern = std::filesystem::temp_directory_path() / "kunpack-reader-XXXXXX";
-    directory_ = mkdtemp(pattern.data());
-  }
-  ~TempFiles() { std::filesystem::remove_all(directory_); }
-  std::string write(const std::string& name, const std::string& bytes) {
-    std::string path = directory_ + "/" + name;
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
-    return path;
-  }
-  const std::string& directory() const { return directory_; }
-  // Makes `paths` the operands (kept alive by the caller).
-  void set_operands(std::vector<std::string>& paths) {
-    pointers_.clear();
-    for (std::string& path : paths) pointers_.push_back(path.data());
-    operands = pointers_.data();
-    operand_count = static_cast<int32_t>(pointers_.size());
-  }
-
- private:
-  std::string directory_;
-  std::vector<char*> pointers_;
-};
-
 TEST(ReaderTest, RecordsNeverSpanFilesAndNumbersRestart) {
   use_input_code("C", 8);
   TempFiles files;

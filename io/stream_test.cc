@@ -12,37 +12,9 @@
 
 #include "driver/messages.h"
 #include "driver/settings.h"
+#include "io/test_streams.h"
 
 namespace {
-
-// A temporary directory with files in it, removed afterwards.
-class TempFiles {
- public:
-  TempFiles() {
-    std::string pattern = std::filesystem::temp_directory_path() / "kunpack-stream-XXXXXX";
-    directory_ = mkdtemp(pattern.data());
-  }
-  ~TempFiles() { std::filesystem::remove_all(directory_); }
-  std::string write(const std::string& name, const std::string& bytes) {
-    std::string path = directory_ + "/" + name;
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
-    return path;
-  }
-  std::string path(const std::string& name) const { return directory_ + "/" + name; }
-
- private:
-  std::string directory_;
-};
-
-// Points the operands at `names` (kept alive by the caller).
-void set_operands(std::vector<std::string>& names, std::vector<char*>& pointers) {
-  pointers.clear();
-  for (std::string& name : names) pointers.push_back(name.data());
-  operands = pointers.data();
-  operand_count = static_cast<int32_t>(pointers.size());
-}
 
 std::string read_rest(InputStream& in) {
   std::string bytes;
@@ -54,8 +26,7 @@ TEST(StreamTest, OperandsAreReadOneAfterAnother) {
   TempFiles files;
   std::vector<std::string> names = {files.write("a", "first"), files.write("b", ""),
                                     files.write("c", "third")};
-  std::vector<char*> pointers;
-  set_operands(names, pointers);
+  files.set_operands(names);
   InputStream in;
   input_open(in, STREAM_OPERANDS);
   EXPECT_EQ(in.mode, STREAM_OPERANDS);
@@ -86,8 +57,7 @@ TEST(StreamTest, EnsureJoinsBytesAcrossTheBlockBoundary) {
   bytes[STREAM_BLOCK - 2] = 'A';
   bytes[STREAM_BLOCK + 2] = 'Z';
   std::vector<std::string> names = {files.write("big", bytes)};
-  std::vector<char*> pointers;
-  set_operands(names, pointers);
+  files.set_operands(names);
   InputStream in;
   input_open(in, STREAM_OPERANDS);
   for (std::size_t i = 0; i < STREAM_BLOCK - 2; ++i) input_byte(in);
@@ -107,8 +77,7 @@ TEST(StreamTest, ReadErrorIsTheEndOfTheFile) {
   TempFiles files;
   files.write("a", "");
   std::vector<std::string> names = {files.path("")};  // a directory opens, but cannot be read
-  std::vector<char*> pointers;
-  set_operands(names, pointers);
+  files.set_operands(names);
   InputStream in;
   input_open(in, STREAM_OPERANDS);
   EXPECT_EQ(input_byte(in), -1);
@@ -120,9 +89,9 @@ TEST(StreamTest, ReadErrorIsTheEndOfTheFile) {
 }
 
 TEST(StreamDeathTest, MissingFileIsFatal) {
+  TempFiles files;
   std::vector<std::string> names = {"/nonexistent/missing.k"};
-  std::vector<char*> pointers;
-  set_operands(names, pointers);
+  files.set_operands(names);
   InputStream in;
   EXPECT_EXIT(input_open(in, STREAM_OPERANDS), testing::ExitedWithCode(3),
               "^Kunpack: can't open /nonexistent/missing.k.\n$");
@@ -132,8 +101,7 @@ TEST(StreamDeathTest, StandardInputNamedTwiceIsReadOnce) {
   TempFiles files;
   std::string path = files.write("stdin", "once");
   std::vector<std::string> names = {"-", "-"};
-  std::vector<char*> pointers;
-  set_operands(names, pointers);
+  files.set_operands(names);
   EXPECT_EXIT(
       {
         if (std::freopen(path.c_str(), "r", stdin) == nullptr) std::exit(2);
