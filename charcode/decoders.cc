@@ -5,6 +5,7 @@
 // has a unit-by-unit reference and a bulk form that copies the common units
 // straight from the block and hands every other unit to the reference.
 #include <cstdint>
+#include <cstring>
 
 #include "charcode/converters.h"
 #include "charcode/lanes.h"
@@ -164,7 +165,11 @@ std::size_t copy_nothing(InputStream&, Unit*, std::size_t) {
 // rejected sequence are consumed up to the byte that made it invalid, as the
 // UTF-8 decoder does; a character cut off by the end of the input ends the
 // input without a message, like a cut-off UTF-8 sequence.
-Unit decode_locale(InputStream& in) {
+namespace {
+
+// decode_locale for all that its fast path below leaves: a held surrogate,
+// a block running short, a character not remembered, and bad input.
+[[gnu::noinline]] Unit decode_locale_slow(InputStream& in) {
   if (in.pending != 0) return deliver_pending(in);
   std::size_t longest = locale_longest;
   std::size_t available = in.buffer_end - in.buffer_pos;
@@ -190,6 +195,27 @@ Unit decode_locale(InputStream& in) {
   while (length < window && locale_decode_char(bytes, length, code_point) == -2) ++length;
   in.buffer_pos += length;
   return END_OR_ERROR;
+}
+
+}  // namespace
+
+// Nearly every character met is one remembered, with the block holding the
+// longest character's bytes: that case is decided here without a call, so
+// it saves and restores no registers.
+Unit decode_locale(InputStream& in) {
+  std::size_t longest = locale_longest;
+  if (in.pending == 0 && longest >= MEMO_BYTES && in.buffer_end - in.buffer_pos >= longest) {
+    uint32_t key;
+    std::memcpy(&key, in.buffer + in.buffer_pos, sizeof key);
+    const MemoDecodeSlot& slot = memo_decode_slots[memo_slot_of(key)];
+    if (slot.length != 0 && slot.key == key) {
+      in.buffer_pos += static_cast<std::size_t>(slot.length);  // a remembered length is positive
+      Unit pair[2];
+      if (units_from_code_point(slot.code_point, pair) == 2) in.pending = pair[1];
+      return pair[0];
+    }
+  }
+  return decode_locale_slow(in);
 }
 
 // Overlong forms and encoded surrogates are accepted; 5- and 6-byte forms too,

@@ -60,15 +60,45 @@ void align_area(std::size_t alignment, StorageArea& area) {
   if (reinterpret_cast<std::uintptr_t>(area.head) % alignment != 0) area_align(alignment, area);
 }
 
-void begin_record(RecordBuild& build) {
+// The pacts that keep the record's pointers valid are pushed only around a
+// reservation that grows its area (they are then on top of the area's own,
+// as if pushed for the whole record): a reservation with room left, nearly
+// every one, costs no pact.
+Unit* reserve_units(RecordBuild& build, std::size_t count) {
+  StorageArea& area = build.chars;
+  std::size_t bytes = count * sizeof(Unit);
+  if (bytes <= static_cast<std::size_t>(area.end - area.head)) {
+    char* result = area.head;
+    area.head += bytes;
+    return reinterpret_cast<Unit*>(result);
+  }
+  pact_push(spans_translate, &build.table_start, &build.span, area);
+  void* result = area_reserve_after_pacts(bytes, area);
+  pact_pop(area);
+  return static_cast<Unit*>(result);
+}
+
+FieldSpan* reserve_spans(RecordBuild& build, std::size_t count) {
+  StorageArea& area = build.spans;
+  std::size_t bytes = count * sizeof(FieldSpan);
+  if (bytes <= static_cast<std::size_t>(area.end - area.head)) {
+    char* result = area.head;
+    area.head += bytes;
+    return reinterpret_cast<FieldSpan*>(result);
+  }
+  pact_push(table_start_translate, &build.table_start, nullptr, area);
+  void* result = area_reserve_after_pacts(bytes, area);
+  pact_pop(area);
+  return static_cast<FieldSpan*>(result);
+}
+
+inline void begin_record(RecordBuild& build) {
   align_area(alignof(FieldSpan), build.spans);
   align_area(alignof(Unit), build.chars);
-  pact_push(spans_translate, &build.table_start, &build.span, build.chars);
-  pact_push(table_start_translate, &build.table_start, nullptr, build.spans);
 }
 
 void new_span(RecordBuild& build) {
-  FieldSpan* span = static_cast<FieldSpan*>(area_reserve(sizeof(FieldSpan), build.spans));
+  FieldSpan* span = reserve_spans(build, 1);
   *span = FieldSpan{nullptr, nullptr, nullptr};
   if (build.table_start == nullptr) build.table_start = span;
   build.span = span;
@@ -78,7 +108,7 @@ void new_span(RecordBuild& build) {
 // Appends units to the current line; its first store sets `line` (after the
 // reservation, which may move the area and translate `line`).
 Unit* store_units(RecordBuild& build, const Unit* units, std::size_t count) {
-  Unit* stored = static_cast<Unit*>(area_reserve(count * sizeof(Unit), build.chars));
+  Unit* stored = reserve_units(build, count);
   for (std::size_t i = 0; i < count; ++i) stored[i] = units[i];
   if (build.span->line == nullptr) build.span->line = stored;
   return stored;
@@ -106,17 +136,15 @@ void report_code_error() {
 }
 
 // The end marker: a span of nulls whose eol is a 0 unit after the last line.
-FieldSpan* finish_record(RecordBuild& build) {
+inline FieldSpan* finish_record(RecordBuild& build) {
   if (build.span_count > 0 && !build.marker_written) {
-    FieldSpan* marker = static_cast<FieldSpan*>(area_reserve(sizeof(FieldSpan), build.spans));
+    FieldSpan* marker = reserve_spans(build, 1);
     *marker = FieldSpan{nullptr, nullptr, nullptr};
     build.span = marker;  // before the chars area may move: the range must end in the table
-    Unit* terminator = static_cast<Unit*>(area_reserve(sizeof(Unit), build.chars));
+    Unit* terminator = reserve_units(build, 1);
     *terminator = 0;
     marker->eol = terminator;
   }
-  pact_pop(build.spans);
-  pact_pop(build.chars);
   return build.span_count > 0 ? build.table_start : nullptr;
 }
 
@@ -162,7 +190,21 @@ class UnitText {
 class AsciiText {
  public:
   using Char = unsigned char;
-  explicit AsciiText(const unsigned char* bytes) : bytes_(bytes) {}
+  // Takes up the block classified for the record before, unless its bytes
+  // have changed since: a record is only a few blocks long, so classifying
+  // anew on every call would cost about one block per record.
+  explicit AsciiText(const InputStream& in) : bytes_(in.buffer) {
+    if (in.classified_moves == in.block_moves) {
+      block_ = in.classified_block;
+      value_stops_ = in.classified_stops;
+    }
+  }
+  // Leaves the classified block to the next record.
+  void keep(InputStream& in) const {
+    in.classified_block = block_;
+    in.classified_stops = value_stops_;
+    in.classified_moves = in.block_moves;
+  }
   // The block's bytes changed (the decoder refilled or moved them).
   void forget() { block_ = NO_BLOCK; }
   unsigned char operator[](std::size_t i) const { return bytes_[i]; }
@@ -268,7 +310,7 @@ constexpr std::size_t CHARACTER_ROOM = 16;
 template <class Text>
 std::size_t take_run(RecordBuild& build, Text& text, std::size_t from, std::size_t end,
                      ReaderState& state, InputStream& in, int32_t& handed_over) {
-  Unit* stored = static_cast<Unit*>(area_reserve((end - from) * sizeof(Unit), build.chars));
+  Unit* stored = reserve_units(build, end - from);
   Unit* stored_end = stored + (end - from);
   Unit* segment = stored;  // where the unit of position segment_from is stored
   std::size_t segment_from = from;
@@ -317,8 +359,7 @@ std::size_t take_run(RecordBuild& build, Text& text, std::size_t from, std::size
   for (;;) {
     if (state == LINE_START) {
       if (fresh == nullptr) {
-        fresh =
-            static_cast<FieldSpan*>(area_reserve(SPANS_PER_RUN * sizeof(FieldSpan), build.spans));
+        fresh = reserve_spans(build, SPANS_PER_RUN);
         if (build.span_count > 0) build.span = build.table_start + (build.span_count - 1);
       }
       if constexpr (std::is_same_v<Text, AsciiText>) {
@@ -427,29 +468,19 @@ bool next_is_ascii_byte(const InputStream& in) {
          !AsciiText::ends_run(in.buffer[in.buffer_pos]);
 }
 
-}  // namespace
-
-FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans) {
-  for (;;) {
-    ++in.record_in_file;
-    record_number = in.record_in_file;
-    current_file_name = in.name != nullptr ? in.name : "(stdin)";
-    FieldSpan* table = record_read(in, chars, spans);
-    if (table != nullptr) return table;
-    if (input_next_file(in) == 1) return nullptr;
-  }
-}
-
 // Bulk form of the state machine in take_unit. When the input code keeps
 // ASCII, runs of ASCII bytes are taken from the input block (one
 // reservation and one copy each) and every other unit comes from in_getwc
 // one at a time. Otherwise whole blocks of units are decoded ahead, and the
 // units between two that are not stored (0, 0xFFFF) are stored as runs.
-FieldSpan* record_read(InputStream& in, StorageArea& chars, StorageArea& spans) {
+// record_next has it inlined: a record's call and its saved registers cost
+// about as much as a short line.
+[[gnu::always_inline]] inline FieldSpan* read_record(InputStream& in, StorageArea& chars,
+                                                     StorageArea& spans) {
   RecordBuild build{chars, spans};
   begin_record(build);
   ReaderState state = LINE_START;
-  AsciiText text(in.buffer);
+  AsciiText text(in);
   while (state != RECORD_END) {
     if (in_keeps_ascii && in.units_pos == in.units_end) {
       if (!next_is_ascii_byte(in)) {
@@ -482,7 +513,25 @@ FieldSpan* record_read(InputStream& in, StorageArea& chars, StorageArea& spans) 
     int32_t none = -1;
     in.units_pos = take_run(build, text, in.units_pos, in.units_end, state, in, none);
   }
+  text.keep(in);
   return finish_record(build);
+}
+
+}  // namespace
+
+FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans) {
+  for (;;) {
+    ++in.record_in_file;
+    record_number = in.record_in_file;
+    current_file_name = in.name != nullptr ? in.name : "(stdin)";
+    FieldSpan* table = read_record(in, chars, spans);
+    if (table != nullptr) return table;
+    if (input_next_file(in) == 1) return nullptr;
+  }
+}
+
+FieldSpan* record_read(InputStream& in, StorageArea& chars, StorageArea& spans) {
+  return read_record(in, chars, spans);
 }
 
 FieldSpan* record_read_reference(InputStream& in, StorageArea& chars, StorageArea& spans) {

@@ -9,6 +9,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -329,6 +330,24 @@ TEST(ReaderTest, BulkReaderAgreesWithReference) {
     }
   }
   std::setlocale(LC_ALL, "C");
+}
+
+// The reader keeps the bit masks of a 64-byte piece of the block from one
+// record to the next; bytes that change under them (as a refill or a move
+// changes them, which counts in block_moves) must be looked at anew.
+TEST(ReaderTest, NextRecordSeesTheBlockChangedUnderIt) {
+  use_input_code("C", 8);
+  MemoryInput input("a:1\n\nbc:defg\n\n", "changed");
+  TinyArea chars("rsize");
+  TinyArea spans("tsize");
+  FieldSpan* table = record_next(input.in, chars, spans);
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(describe_record(table), (std::vector<std::string>{"a:|1"}));
+  std::memcpy(input.in.buffer + input.in.buffer_pos, "b:c\nd:e\n\n", 9);
+  ++input.in.block_moves;
+  table = record_next(input.in, chars, spans);
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(describe_record(table), (std::vector<std::string>{"b:|c", "d:|e"}));
 }
 
 }  // namespace

@@ -40,6 +40,12 @@ struct InputStream {
   Unit* units = nullptr;
   std::size_t units_pos = 0;
   std::size_t units_end = 0;
+  // The record reader's bit masks of one 64-byte piece of the block, kept
+  // from one record to the next: valid while block_moves is still
+  // classified_moves (start_file forgets them).
+  std::size_t classified_block = SIZE_MAX;
+  uint64_t classified_stops = 0;
+  uint32_t classified_moves = 0;
 };
 
 struct OutputStream {
