@@ -12,6 +12,7 @@
 #include "wregexp/wregexp_internal.h"
 
 int64_t wregexp_memo_threshold = 1 << 20;
+int64_t wregexp_last_steps = 0;
 
 namespace {
 
@@ -21,7 +22,8 @@ namespace {
 //   GROUP_EVENT  OP_OPEN + n or OP_CLOSE + n was passed at the position;
 //   ALTERNATIVE  the OP_BRANCH still to try, and the position to try it at;
 //   REPEAT       an OP_STAR/OP_PLUS node and its run's start, with the
-//                count being tried in the entry just below.
+//                count being tried in the entry just below and the run's
+//                end (its distance from the subject's start) below that.
 // Group events sit between the choices so that one pop undoes both.
 enum EntryKind : uint64_t { GROUP_EVENT = 0, ALTERNATIVE = 1, REPEAT = 2 };
 constexpr int KIND_SHIFT = 62;
@@ -54,6 +56,20 @@ struct FailureMemo {
   uint64_t row_words = 0;             // 64-bit words per row
 };
 
+// A repetition whose every count was tried and failed: its run of units
+// that the repeated node matches, from `start` to `end`. The continuation
+// failed at each of those positions (failure depends on nothing but node and
+// position), so a later visit of the node that starts inside the run, whose
+// own run ends at the same `end`, can only try a subset of them: it fails at
+// once. Without this, a search like '[0-9]+$' in a long run of digits
+// counts the rest of the run again at every start, which is quadratic.
+struct ExhaustedRun {
+  const Unit* node;   // the OP_STAR or OP_PLUS node; null when unused
+  const Unit* start;  // the exhausted visit's run start
+  const Unit* end;    // the run's end
+};
+constexpr int EXHAUSTED_RUNS = 8;  // repetition nodes remembered per search
+
 struct MatchState {
   wregexp* expression;
   const Unit* subject;  // where "^" matches; stack positions count from here
@@ -61,7 +77,12 @@ struct MatchState {
   int64_t steps;        // nodes interpreted in this search
   int64_t next_check;   // step count at which to look for runaway backtracking
   FailureMemo memo;
+  ExhaustedRun exhausted[EXHAUSTED_RUNS];  // by node, the latest exhausted run of each
 };
+
+const ExhaustedRun* exhausted_run_of(const MatchState& state, const Unit* node);
+void remember_exhausted_run(MatchState& state, const Unit* node, const Unit* run_start,
+                            const Unit* run_end);
 
 int match_at(MatchState& state, const Unit* start);
 const Unit* match_nodes(MatchState& state, const Unit* node, const Unit* position);
@@ -94,7 +115,7 @@ int wregexec(wregexp* expression, const Unit* subject) {
     return 0;
   }
 
-  MatchState state{expression, subject, expression->program, 0, wregexp_memo_threshold, {}};
+  MatchState state{expression, subject, expression->program, 0, wregexp_memo_threshold, {}, {}};
   int found = 0;
   // The filter tries the positions holding first_unit too, with the whole
   // literal first_unit starts rather than its first character alone.
@@ -115,6 +136,7 @@ int wregexec(wregexp* expression, const Unit* subject) {
     }
   }
   if (backtrack_stack.capacity() > STACK_KEEP_LIMIT) std::vector<uint64_t>().swap(backtrack_stack);
+  wregexp_last_steps = state.steps;
   return found;
 }
 
@@ -177,7 +199,7 @@ const Unit* position_of(uint64_t entry, const MatchState& state) {
 }
 
 bool set_contains(const Unit* set, Unit unit);
-int64_t count_repeats(const Unit* node, const Unit* position);
+int64_t count_repeats(const Unit* node, const Unit* position, const Unit* stop);
 int64_t repeat_count_to_try(const Unit* node, const Unit* run_start, int64_t count);
 void store_groups(MatchState& state, std::size_t base);
 bool has_failed_before(MatchState& state, const Unit* node, const Unit* position);
@@ -246,13 +268,30 @@ const Unit* match_nodes(MatchState& state, const Unit* node, const Unit* positio
           break;
         case OP_STAR:
         case OP_PLUS: {
+          const ExhaustedRun* known = exhausted_run_of(state, scan);
+          if (known != nullptr && known->start <= pos && pos <= known->end) {
+            failed = true;  // every count would land where the known run failed
+            break;
+          }
+          // A run that reaches the start of this node's exhausted run goes on
+          // to that run's end, and its counts that land where that run's
+          // continuation failed are not tried again.
+          const int64_t minimum = opcode == OP_PLUS ? 1 : 0;
+          const Unit* stop = known != nullptr ? known->start : nullptr;
           const Unit* run_start = pos;
-          int64_t count =
-              repeat_count_to_try(scan, run_start, count_repeats(node_operand(scan), pos));
+          int64_t most = count_repeats(node_operand(scan), pos, stop);
+          const Unit* run_end = run_start + most;
+          if (stop != nullptr && run_end == stop) {
+            run_end = known->end;
+            most = (stop - run_start) + minimum - 1;
+          }
+          int64_t count = repeat_count_to_try(scan, run_start, most);
           if (count < 0) {
+            remember_exhausted_run(state, scan, run_start, run_end);
             failed = true;
             break;
           }
+          stack.push_back(static_cast<uint64_t>(run_end - state.subject));
           stack.push_back(static_cast<uint64_t>(count));
           stack.push_back(
               pack(REPEAT, static_cast<uint64_t>(scan - state.program), state, run_start));
@@ -296,7 +335,11 @@ const Unit* match_nodes(MatchState& state, const Unit* node, const Unit* positio
       int64_t count = static_cast<int64_t>(stack.back());
       stack.pop_back();
       count = repeat_count_to_try(choice, run_start, count - 1);
-      if (count < 0) continue;
+      if (count < 0) {
+        remember_exhausted_run(state, choice, run_start, state.subject + stack.back());
+        stack.pop_back();
+        continue;
+      }
       stack.push_back(static_cast<uint64_t>(count));
       stack.push_back(entry);
       pos = run_start + count;
@@ -319,28 +362,53 @@ int64_t repeat_count_to_try(const Unit* node, const Unit* run_start, int64_t cou
   return -1;
 }
 
-int64_t count_repeats(const Unit* node, const Unit* position) {
+// The length of the run from `position` of units the one-unit node matches;
+// counting ends early at `stop` (when given), which the caller knows the run
+// goes on from.
+int64_t count_repeats(const Unit* node, const Unit* position, const Unit* stop) {
   const Unit* p = position;
   switch (node[0]) {
     case OP_ANY:
-      while (*p != 0) ++p;
+      while (*p != 0 && p != stop) ++p;
       break;
     case OP_LITERAL: {
       Unit unit = node_operand(node)[0];
-      while (*p == unit) ++p;
+      while (*p == unit && p != stop) ++p;
       break;
     }
     case OP_IN_SET:
-      while (*p != 0 && set_contains(node_operand(node), *p)) ++p;
+      while (*p != 0 && p != stop && set_contains(node_operand(node), *p)) ++p;
       break;
     case OP_NOT_IN_SET:
-      while (*p != 0 && !set_contains(node_operand(node), *p)) ++p;
+      while (*p != 0 && p != stop && !set_contains(node_operand(node), *p)) ++p;
       break;
     default:
       wregerror("internal foulup");
       break;
   }
   return p - position;
+}
+
+const ExhaustedRun* exhausted_run_of(const MatchState& state, const Unit* node) {
+  for (const ExhaustedRun& run : state.exhausted) {
+    if (run.node == node) return &run;
+  }
+  return nullptr;
+}
+
+// Keeps the run in the node's slot, or in a free one; when all are taken by
+// other nodes the run is not remembered (only speed is lost). Two exhausted
+// runs of a node that end together are one: what failed from the later
+// start failed from the earlier one too, so the start moves back.
+void remember_exhausted_run(MatchState& state, const Unit* node, const Unit* run_start,
+                            const Unit* run_end) {
+  for (ExhaustedRun& run : state.exhausted) {
+    if (run.node == node && run.end == run_end && run.start < run_start) return;
+    if (run.node == node || run.node == nullptr) {
+      run = {node, run_start, run_end};
+      return;
+    }
+  }
 }
 
 // A unit directly before RANGE_MARK is the range's x+1 and belongs to the set
@@ -365,7 +433,7 @@ void store_groups(MatchState& state, std::size_t base) {
     uint64_t entry = stack[--i];
     EntryKind kind = kind_of(entry);
     if (kind == REPEAT) {
-      --i;  // its count
+      i -= 2;  // its count and its run's end
       continue;
     }
     if (kind != GROUP_EVENT) continue;

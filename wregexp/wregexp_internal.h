@@ -7,3 +7,7 @@
 // Node steps a search may take before it starts remembering failed
 // (node, position) pairs; lowering it makes every search take that path.
 extern int64_t wregexp_memo_threshold;
+
+// Node steps the latest search took: lets the tests check that a search
+// stays linear without timing it.
+extern int64_t wregexp_last_steps;

@@ -358,6 +358,42 @@ TEST(Wregexec, FailedAttemptsStayLinear) {
   EXPECT_EQ(expression->match_starts[1], nullptr);
 }
 
+// A repetition whose continuation fails everywhere in a long run: each
+// later start inside the run must not count and try the run again. The
+// step count (not time) tells a linear search from a quadratic one.
+struct RunCase {
+  const char16_t* pattern;
+  char16_t run_unit;
+  const char16_t* tail;  // after the run
+  long match_start;      // -1: no match; else from the end of the subject
+};
+const RunCase kRunCases[] = {
+    {u"[0-9]+$", u'1', u"x", -1},  {u"1+$", u'1', u"x", -1},       {u"[0-9]+;", u'7', u"", -1},
+    {u".*y", u'z', u"", -1},       {u"a*b*c", u'a', u"x", -1},     {u"[0-9]+$", u'1', u"x;12", 2},
+    {u"[^;]*;$", u'q', u";x", -1}, {u"(1+)+$", u'1', u"x", -1},    {u"(1|2)+$", u'1', u"x", -1},
+    {u"((1)+)*2", u'1', u"x", -1}, {u"(x|1+)$", u'1', u"", 20000},
+};
+
+TEST(Wregexec, RepetitionsOverLongRunsStayLinear) {
+  const std::size_t kRun = 20000;
+  for (const RunCase& c : kRunCases) {
+    std::u16string subject = std::u16string(kRun, c.run_unit) + c.tail;
+    Expression expression = compile(c.pattern);
+    int found = wregexec(expression.get(), subject.c_str());
+    if (c.match_start < 0) {
+      EXPECT_EQ(found, 0) << narrow(c.pattern);
+    } else {
+      ASSERT_EQ(found, 1) << narrow(c.pattern);
+      EXPECT_EQ(subject.c_str() + subject.size() - expression->match_starts[0], c.match_start)
+          << narrow(c.pattern);
+    }
+    // Linear: a fixed allowance (before failures are remembered) and a few
+    // dozen steps per unit; a quadratic search takes hundreds of millions.
+    EXPECT_LT(wregexp_last_steps, (int64_t{1} << 21) + static_cast<int64_t>(100 * kRun))
+        << narrow(c.pattern);
+  }
+}
+
 // ---- doubled match ----
 
 struct DoubledCase {
