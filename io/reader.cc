@@ -61,35 +61,15 @@ void align_area(std::size_t alignment, StorageArea& area) {
 }
 
 // The pacts that keep the record's pointers valid are pushed only around a
-// reservation that grows its area (they are then on top of the area's own,
-// as if pushed for the whole record): a reservation with room left, nearly
-// every one, costs no pact.
+// reservation that grows its area.
 Unit* reserve_units(RecordBuild& build, std::size_t count) {
-  StorageArea& area = build.chars;
-  std::size_t bytes = count * sizeof(Unit);
-  if (bytes <= static_cast<std::size_t>(area.end - area.head)) {
-    char* result = area.head;
-    area.head += bytes;
-    return reinterpret_cast<Unit*>(result);
-  }
-  pact_push(spans_translate, &build.table_start, &build.span, area);
-  void* result = area_reserve_after_pacts(bytes, area);
-  pact_pop(area);
-  return static_cast<Unit*>(result);
+  return static_cast<Unit*>(area_reserve_guarded(count * sizeof(Unit), spans_translate,
+                                                 &build.table_start, &build.span, build.chars));
 }
 
 FieldSpan* reserve_spans(RecordBuild& build, std::size_t count) {
-  StorageArea& area = build.spans;
-  std::size_t bytes = count * sizeof(FieldSpan);
-  if (bytes <= static_cast<std::size_t>(area.end - area.head)) {
-    char* result = area.head;
-    area.head += bytes;
-    return reinterpret_cast<FieldSpan*>(result);
-  }
-  pact_push(table_start_translate, &build.table_start, nullptr, area);
-  void* result = area_reserve_after_pacts(bytes, area);
-  pact_pop(area);
-  return static_cast<FieldSpan*>(result);
+  return static_cast<FieldSpan*>(area_reserve_guarded(
+      count * sizeof(FieldSpan), table_start_translate, &build.table_start, nullptr, build.spans));
 }
 
 inline void begin_record(RecordBuild& build) {

@@ -89,6 +89,18 @@ inline void pact_pop(StorageArea& area) {
   if (area.pact_count > 0) --area.pact_count;
 }
 
+// As area_reserve, with the caller's pact pushed only when the area must
+// grow (on top of the area's own pacts, as if pushed for the whole
+// operation): a reservation with room left, nearly every one, costs none.
+inline void* area_reserve_guarded(std::size_t n, PactHandler handler, void* a, void* b,
+                                  StorageArea& area) {
+  if (n <= static_cast<std::size_t>(area.end - area.head)) return area_reserve(n, area);
+  pact_push(handler, a, b, area);
+  void* result = area_reserve_after_pacts(n, area);
+  pact_pop(area);
+  return result;
+}
+
 // Pact handler: a and b are addresses of pointer variables (either may be
 // null); each given variable is replaced by area_translate of its value.
 int32_t translate_pair(void* a, void* b, StorageArea& area);
