@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "charcode/test_codes.h"
 #include "driver/messages.h"
 #include "driver/settings.h"
 #include "io/test_streams.h"
@@ -20,15 +21,7 @@
 namespace {
 
 constexpr int32_t KEEP = 12345;  // a -K setting that is not given
-constexpr int ERR = -1;          // 0xFFFF with end_of_file clear: a code error
-
-void use_codes(const char* locale, int32_t input_code, int32_t output_code) {
-  std::setlocale(LC_ALL, locale);
-  datautf = 0;
-  idatautf = input_code;
-  odatautf = output_code;
-  select_charcode();
-}
+constexpr int ERR = DECODED_ERROR;
 
 void set_environment(const char* variable, const char* value) {
   if (value == nullptr) {
@@ -91,16 +84,12 @@ TEST(SelectCharcodeTest, SettingsFromEnvironmentAndOptions) {
   unsetenv("Kodatautf");
 }
 
-// Decodes everything: units, ERR for a code error; the end is not listed.
-std::vector<int> decode_by_unit(const std::string& bytes) {
-  MemoryInput input(bytes);
-  std::vector<int> units;
-  for (;;) {
-    Unit unit = in_getwc(input.in);
-    if (unit == 0xFFFF && input.in.end_of_file) break;
-    units.push_back(unit == 0xFFFF ? ERR : unit);
-  }
-  EXPECT_EQ(in_getwc(input.in), 0xFFFF) << "the end stays the end";
+// Decodes everything: units, ERR for a code error; the end is not listed,
+// and it stays the end.
+std::vector<int> decode_checked(const std::string& bytes) {
+  bool end_stays = false;
+  std::vector<int> units = decode_by_unit(bytes, &end_stays);
+  EXPECT_TRUE(end_stays) << "the end stays the end";
   return units;
 }
 
@@ -201,7 +190,7 @@ const DecodeCase kDecodeCases[] = {
 TEST(DecoderTest, EdgeCasesByUnitAndInBulk) {
   for (const DecodeCase& c : kDecodeCases) {
     use_codes(c.locale, c.code, 8);
-    EXPECT_EQ(decode_by_unit(c.bytes), c.units) << c.locale << " " << c.code << " " << c.bytes;
+    EXPECT_EQ(decode_checked(c.bytes), c.units) << c.locale << " " << c.code << " " << c.bytes;
     for (std::size_t capacity : {1, 2, 3, 64}) {
       EXPECT_EQ(decode_in_bulk(c.bytes, capacity), c.units) << c.code << " " << capacity;
     }
@@ -392,12 +381,12 @@ TEST(BulkTest, DecodersAgreeWithTheirReference) {
       if (round % 3 == 0) {  // pure noise
         for (char& byte : bytes) byte = static_cast<char>(random());
       }
-      std::vector<int> expected = decode_by_unit(bytes);
+      std::vector<int> expected = decode_checked(bytes);
       ASSERT_EQ(decode_in_bulk(bytes, 0), expected) << c.locale << " " << c.code;
     }
     // Characters cut by the block boundaries.
     std::string large = random_input(random, c.code, 3 * STREAM_BLOCK + 5);
-    ASSERT_EQ(decode_in_bulk(large, 0), decode_by_unit(large)) << c.locale << " " << c.code;
+    ASSERT_EQ(decode_in_bulk(large, 0), decode_checked(large)) << c.locale << " " << c.code;
   }
   std::setlocale(LC_ALL, "C");
 }

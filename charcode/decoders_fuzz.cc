@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "charcode/charcode.h"
+#include "charcode/test_codes.h"
 #include "driver/settings.h"
 #include "io/test_streams.h"
 
@@ -26,22 +27,10 @@ const Codes kCodes[] = {
     {"C", 32, 32},     {"C", -32, 8}, {"C.UTF-8", 8, 0}, {"C", 0, 16},  {"C.UTF-8", 16, 8},
 };
 
-constexpr int ERR = -1;  // 0xFFFF with end_of_file clear
+constexpr int ERR = DECODED_ERROR;
 
 void check(bool condition) {
   if (!condition) std::abort();
-}
-
-std::vector<int> decode_by_unit(const std::string& bytes) {
-  MemoryInput input(bytes);
-  std::vector<int> units;
-  for (;;) {
-    Unit unit = in_getwc(input.in);
-    if (unit == 0xFFFF && input.in.end_of_file) break;
-    units.push_back(unit == 0xFFFF ? ERR : unit);
-  }
-  check(in_getwc(input.in) == 0xFFFF && input.in.end_of_file);
-  return units;
 }
 
 std::vector<int> decode_in_bulk(const std::string& bytes, uint8_t seed) {
@@ -82,13 +71,11 @@ void check_writers(const std::vector<int>& decoded, uint8_t seed) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
   const Codes& codes = kCodes[data[0] % std::size(kCodes)];
-  std::setlocale(LC_ALL, codes.locale);
-  datautf = 0;
-  idatautf = codes.input;
-  odatautf = codes.output;
-  select_charcode();
+  use_codes(codes.locale, codes.input, codes.output);
   std::string bytes(reinterpret_cast<const char*>(data + 2), size - 2);
-  std::vector<int> expected = decode_by_unit(bytes);
+  bool end_stays = false;
+  std::vector<int> expected = decode_by_unit(bytes, &end_stays);
+  check(end_stays);
   check(decode_in_bulk(bytes, data[1]) == expected);
   check_writers(expected, data[1]);
   return 0;

@@ -44,7 +44,7 @@ void run_record_loop();
 // nsize area for the whole run follow it. Pacts of the operations in
 // progress translate their own pointers afterwards.
 int32_t area_grow(void*, void*, StorageArea& area) {
-  area_resize(static_cast<std::size_t>(area.end - area.begin) * 2, area);
+  area_double(nullptr, nullptr, area);
   if (&area == &nsize_area) {
     field_list_translate(field_list, area);
     field_formats_translate(field_list, area);

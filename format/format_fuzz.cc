@@ -19,7 +19,7 @@ StorageArea area;
 
 // The driver's growth pact on the nsize area.
 int32_t grow_and_translate(void*, void*, StorageArea& grown) {
-  area_resize(2 * static_cast<std::size_t>(grown.end - grown.begin), grown);
+  area_double(nullptr, nullptr, grown);
   field_list_translate(list, grown);
   field_formats_translate(list, grown);
   return 0;

@@ -20,7 +20,7 @@ inline int growth_count = 0;
 
 // The driver's growth pact: double the area, then make the list follow it.
 inline int32_t grow_and_translate(void* list, void*, StorageArea& area) {
-  area_resize(2 * static_cast<std::size_t>(area.end - area.begin), area);
+  area_double(nullptr, nullptr, area);
   field_list_translate(*static_cast<FieldList*>(list), area);
   field_formats_translate(*static_cast<FieldList*>(list), area);
   ++growth_count;
@@ -43,6 +43,17 @@ inline std::string entry_name(const FieldEntry& entry) {
   return narrow_units(entry.name, entry.format - 1);
 }
 
+// The program keeps its expressions for the whole run; tests free them
+// (those of the list's formats and of DefaultFormat, each once).
+inline void free_compiled_expressions(FieldList& list) {
+  std::set<wregexp*> expressions{DefaultFormat.regex};
+  for (FieldEntry* entry = list.included; entry != nullptr; entry = entry->next) {
+    if (entry->compiled != nullptr) expressions.insert(entry->compiled->regex);
+  }
+  for (wregexp* expression : expressions) std::free(expression);
+  DefaultFormat.regex = nullptr;
+}
+
 class FormatTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -56,13 +67,7 @@ class FormatTest : public testing::Test {
   }
 
   void TearDown() override {
-    // The program keeps its expressions and areas for the whole run; tests free them.
-    std::set<wregexp*> expressions{DefaultFormat.regex};
-    for (FieldEntry* entry = list.included; entry != nullptr; entry = entry->next) {
-      if (entry->compiled != nullptr) expressions.insert(entry->compiled->regex);
-    }
-    for (wregexp* expression : expressions) std::free(expression);
-    DefaultFormat.regex = nullptr;
+    free_compiled_expressions(list);
     std::free(area.begin);
     std::setlocale(LC_ALL, "C");
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "charcode/charcode.h"
+#include "charcode/test_codes.h"
 #include "driver/messages.h"
 #include "driver/settings.h"
 #include "io/reader.h"
@@ -32,19 +33,6 @@ void check(bool condition) {
   if (!condition) std::abort();
 }
 
-int32_t grow(void*, void*, StorageArea& area) {
-  area_resize(2 * static_cast<std::size_t>(area.end - area.begin), area);
-  return 0;
-}
-
-void use_codes(const char* locale, int32_t input_code) {
-  std::setlocale(LC_ALL, locale);
-  datautf = 0;
-  idatautf = input_code;
-  odatautf = 8;
-  select_charcode();
-}
-
 // All records of the input, with record_read or its reference; checks the
 // shape of every table on the way.
 std::vector<Record> read_all(const std::string& bytes, bool reference) {
@@ -52,8 +40,8 @@ std::vector<Record> read_all(const std::string& bytes, bool reference) {
   StorageArea spans;
   area_create(1, "rsize", chars);
   area_create(1, "tsize", spans);
-  pact_push(grow, nullptr, nullptr, chars);
-  pact_push(grow, nullptr, nullptr, spans);
+  pact_push(area_double, nullptr, nullptr, chars);
+  pact_push(area_double, nullptr, nullptr, spans);
   MemoryInput input(bytes, "fuzz");
   std::vector<Record> records;
   for (;;) {

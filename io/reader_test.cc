@@ -16,35 +16,22 @@
 #include <vector>
 
 #include "charcode/charcode.h"
+#include "charcode/test_codes.h"
 #include "driver/messages.h"
 #include "driver/settings.h"
 #include "io/test_streams.h"
 
 namespace {
 
-// The driver's growth pact: double, then retry.
-int32_t double_area(void*, void*, StorageArea& area) {
-  area_resize(2 * static_cast<std::size_t>(area.end - area.begin), area);
-  return 0;
-}
-
 // An area of one byte, so that every record makes it grow.
 struct TinyArea : StorageArea {
   explicit TinyArea(const char* key) {
     area_create(1, key, *this);
-    pact_push(double_area, nullptr, nullptr, *this);
+    pact_push(area_double, nullptr, nullptr, *this);
   }
   TinyArea(const TinyArea&) = delete;
   ~TinyArea() { std::free(begin); }
 };
-
-void use_input_code(const char* locale, int32_t code) {
-  std::setlocale(LC_ALL, locale);
-  datautf = 0;
-  idatautf = code;
-  odatautf = 8;
-  select_charcode();
-}
 
 // A line as "label|value"; units outside ASCII as \x{...}.
 std::string describe(const Unit* from, const Unit* to) {
@@ -149,7 +136,7 @@ const RecordCase kRecordCases[] = {
 };
 
 TEST(ReaderTest, RecordsAndSpans) {
-  use_input_code("C", 8);
+  use_codes("C", 8);
   for (const RecordCase& c : kRecordCases) {
     MemoryInput input(c.input, "data");
     Reading reading = read_all(input.in);
@@ -193,19 +180,19 @@ const ErrorCase kErrorCases[] = {
 
 TEST(ReaderTest, CodeErrorsNameFileAndRecord) {
   for (const ErrorCase& c : kErrorCases) {
-    use_input_code("C", c.code);
+    use_codes("C", c.code);
     MemoryInput input(c.input, "data");
     Reading reading = read_all(input.in);
     EXPECT_EQ(reading.records, c.records) << c.input;
     EXPECT_EQ(reading.messages, c.messages) << c.input;
   }
-  use_input_code("C", 8);
+  use_codes("C", 8);
   MemoryInput input("a:\x80\n", nullptr);
   EXPECT_EQ(read_all(input.in).messages, "Kunpack: code error in K-file (stdin)(1).\n");
 }
 
 TEST(ReaderTest, RecordsNeverSpanFilesAndNumbersRestart) {
-  use_input_code("C", 8);
+  use_codes("C", 8);
   TempFiles files;
   std::vector<std::string> paths = {files.write("one", "a:1\n\nb:2"), files.write("empty", ""),
                                     files.write("blank", "\n\n"),
@@ -222,7 +209,7 @@ TEST(ReaderTest, RecordsNeverSpanFilesAndNumbersRestart) {
 }
 
 TEST(ReaderTest, ReadErrorIsReportedOnceAndReadingGoesOn) {
-  use_input_code("C", 8);
+  use_codes("C", 8);
   TempFiles files;
   std::vector<std::string> paths = {files.write("one", "a:1\n"), files.directory(),
                                     files.write("two", "b:2\n")};
@@ -238,7 +225,7 @@ TEST(ReaderTest, ReadErrorIsReportedOnceAndReadingGoesOn) {
 }
 
 TEST(ReaderDeathTest, MissingFileIsFatalAfterTheEarlierRecords) {
-  use_input_code("C", 8);
+  use_codes("C", 8);
   TempFiles files;
   std::vector<std::string> paths = {files.write("one", "a:1\n\nb:2\n"), "/nonexistent/two"};
   files.set_operands(paths);
@@ -257,7 +244,7 @@ TEST(ReaderDeathTest, MissingFileIsFatalAfterTheEarlierRecords) {
 }
 
 TEST(ReaderTest, LongRecordSurvivesGrowthOfBothAreas) {
-  use_input_code("C", 8);
+  use_codes("C", 8);
   std::string text;
   std::vector<std::string> expected;
   for (int i = 0; text.size() < 3 * 1024 * 1024; ++i) {
@@ -317,7 +304,7 @@ const CodeUnderTest kCodes[] = {{"C.UTF-8", 0}, {"C", 0},  {"C", 8},  {"C", 16},
 TEST(ReaderTest, BulkReaderAgreesWithReference) {
   std::mt19937 random(5);
   for (const CodeUnderTest& c : kCodes) {
-    use_input_code(c.locale, c.code);
+    use_codes(c.locale, c.code);
     for (int round = 0; round < 150; ++round) {
       std::size_t length = round == 0 ? 2 * STREAM_BLOCK + 77 : random() % 300;
       std::string bytes = random_kfile(random, c.code, length);
@@ -336,7 +323,7 @@ TEST(ReaderTest, BulkReaderAgreesWithReference) {
 // record to the next; bytes that change under them (as a refill or a move
 // changes them, which counts in block_moves) must be looked at anew.
 TEST(ReaderTest, NextRecordSeesTheBlockChangedUnderIt) {
-  use_input_code("C", 8);
+  use_codes("C", 8);
   MemoryInput input("a:1\n\nbc:defg\n\n", "changed");
   TinyArea chars("rsize");
   TinyArea spans("tsize");

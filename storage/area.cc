@@ -143,6 +143,11 @@ void pact_overflow() {
   std::abort();  // message() never returns from a fatal level
 }
 
+int32_t area_double(void*, void*, StorageArea& area) {
+  area_resize(2 * static_cast<std::size_t>(area.end - area.begin), area);
+  return 0;
+}
+
 int32_t translate_pair(void* a, void* b, StorageArea& area) {
   if (a != nullptr) store_pointer(a, area_translate(load_pointer(a), area));
   if (b != nullptr) store_pointer(b, area_translate(load_pointer(b), area));

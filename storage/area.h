@@ -101,6 +101,10 @@ inline void* area_reserve_guarded(std::size_t n, PactHandler handler, void* a, v
   return result;
 }
 
+// Pact handler: resizes the area to twice its size and returns 0, so the
+// reservation is retried (the growth every area's first pact performs).
+int32_t area_double(void* a, void* b, StorageArea& area);
+
 // Pact handler: a and b are addresses of pointer variables (either may be
 // null); each given variable is replaced by area_translate of its value.
 int32_t translate_pair(void* a, void* b, StorageArea& area);

@@ -16,10 +16,7 @@
 namespace {
 
 // The driver's growth pact: double, then retry.
-int32_t grow_twice(void*, void*, StorageArea& area) {
-  area_resize(2 * static_cast<std::size_t>(area.end - area.begin), area);
-  return 0;
-}
+constexpr PactHandler grow_twice = area_double;
 
 int pact_calls = 0;
 int32_t count_and_grow(void* a, void* b, StorageArea& area) {

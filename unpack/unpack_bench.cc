@@ -21,11 +21,6 @@ StorageArea nsize;
 StorageArea wsize;
 OutputStream out;
 
-int32_t grow(void*, void*, StorageArea& area) {
-  area_resize(2 * static_cast<std::size_t>(area.end - area.begin), area);
-  return 0;
-}
-
 void start_up() {
   static bool done = false;
   if (done) return;
@@ -35,9 +30,9 @@ void start_up() {
   odatautf = 8;
   select_charcode();
   area_create(1 << 16, "nsize", nsize);  // large enough never to move the list
-  pact_push(grow, nullptr, nullptr, nsize);
+  pact_push(area_double, nullptr, nullptr, nsize);
   area_create(1024, "wsize", wsize);
-  pact_push(grow, nullptr, nullptr, wsize);
+  pact_push(area_double, nullptr, nullptr, wsize);
   default_format_init("\t", "", nsize);
   field_list_parse("tags Depends:/\\,\\ */ nums:/;/:%d", field_list, nsize);
   field_formats_compile(field_list, nsize);

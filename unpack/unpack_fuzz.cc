@@ -23,14 +23,9 @@ namespace {
 
 FieldList field_list;
 
-int32_t grow(void*, void*, StorageArea& area) {
-  area_resize(2 * static_cast<std::size_t>(area.end - area.begin), area);
-  return 0;
-}
-
 // The driver's growth pact on the nsize area: the list follows the block.
 int32_t grow_list(void*, void*, StorageArea& area) {
-  grow(nullptr, nullptr, area);
+  area_double(nullptr, nullptr, area);
   field_list_translate(field_list, area);
   field_formats_translate(field_list, area);
   return 0;
@@ -41,10 +36,10 @@ void create_areas() {
   area_create(1, "tsize", tsize_area);
   area_create(1, "nsize", nsize_area);
   area_create(1, "wsize", wsize_area);
-  pact_push(grow, nullptr, nullptr, rsize_area);
-  pact_push(grow, nullptr, nullptr, tsize_area);
+  pact_push(area_double, nullptr, nullptr, rsize_area);
+  pact_push(area_double, nullptr, nullptr, tsize_area);
   pact_push(grow_list, nullptr, nullptr, nsize_area);
-  pact_push(grow, nullptr, nullptr, wsize_area);
+  pact_push(area_double, nullptr, nullptr, wsize_area);
 }
 
 // The program keeps its expressions and areas for the whole run; here they

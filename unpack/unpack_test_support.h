@@ -18,22 +18,10 @@
 #include "driver/settings.h"
 #include "format/field_format.h"
 #include "format/field_list.h"
+#include "format/format_test_support.h"
 #include "unpack/unpack.h"
 
 namespace unpack_test {
-
-// The driver's growth pact for the nsize area: double, then the list follows.
-inline int32_t grow_list_area(void* list, void*, StorageArea& area) {
-  area_resize(2 * static_cast<std::size_t>(area.end - area.begin), area);
-  field_list_translate(*static_cast<FieldList*>(list), area);
-  field_formats_translate(*static_cast<FieldList*>(list), area);
-  return 0;
-}
-
-inline int32_t grow_area(void*, void*, StorageArea& area) {
-  area_resize(2 * static_cast<std::size_t>(area.end - area.begin), area);
-  return 0;
-}
 
 // UTF-8 text as units (the tests write their values in UTF-8).
 inline std::u16string units_of(const std::string& text) {
@@ -73,18 +61,13 @@ class EngineTest : public testing::Test {
     select_charcode();
     list = FieldList{};
     area_create(1, "nsize", nsize);
-    pact_push(grow_list_area, &list, nullptr, nsize);
+    pact_push(format_test::grow_and_translate, &list, nullptr, nsize);
     area_create(1, "wsize", wsize);
-    pact_push(grow_area, nullptr, nullptr, wsize);
+    pact_push(area_double, nullptr, nullptr, wsize);
   }
 
   void TearDown() override {
-    std::set<wregexp*> expressions{DefaultFormat.regex};
-    for (FieldEntry* entry = list.included; entry != nullptr; entry = entry->next) {
-      if (entry->compiled != nullptr) expressions.insert(entry->compiled->regex);
-    }
-    for (wregexp* expression : expressions) std::free(expression);
-    DefaultFormat.regex = nullptr;
+    format_test::free_compiled_expressions(list);
     std::free(nsize.begin);
     std::free(wsize.begin);
     std::setlocale(LC_ALL, "C");
