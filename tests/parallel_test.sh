@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# GNU parallel cutting a generated 50 MB K-file at record boundaries gives
+# byte for byte the output of a single run: with --pipe, with --pipepart, and
+# with --sshlogin to two hosts through a stand-in for ssh that runs the job
+# on this machine (so the many-machine path runs without a network).
+# usage: parallel_test.sh KUNPACK_BINARY
+set -euo pipefail
+kunpack=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+here=$(cd "$(dirname "$0")" && pwd)
+if ! command -v parallel >/dev/null; then
+  echo "GNU parallel is missing: run scripts/setup"
+  exit 1
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+export LC_ALL=C.UTF-8
+list='tags,num:/;/:%d'  # ';' must reach Kunpack unquoted by parallel's shell: -q
+
+python3 "$here/gen_kfile.py" 50 > big.k
+"$kunpack" "$list" big.k > single.out
+
+# The stand-in drops ssh's options, notes the host and runs the command
+# locally, as the remote login shell would.
+cat > ssh <<'STANDIN'
+#!/usr/bin/env bash
+while [ $# -gt 0 ]; do
+  case $1 in
+    -[bcDEeFIiJLlmOopQRSWw]) shift 2 ;;
+    --) shift; break ;;
+    -*) shift ;;
+    *) break ;;
+  esac
+done
+echo "$1" >> hosts.log
+shift
+[ "${1:-}" = -- ] && shift
+exec bash -c "$*"
+STANDIN
+chmod +x ssh
+
+check() {
+  if cmp -s single.out "$1.out"; then
+    echo "$1: same output as a single run"
+  else
+    echo "$1: output differs from a single run"
+    cmp single.out "$1.out" || true
+    exit 1
+  fi
+}
+split=(--recend '\n\n' --block 2M -k)
+parallel --pipe "${split[@]}" -q "$kunpack" "$list" < big.k > pipe.out
+check pipe
+parallel --pipepart -a big.k "${split[@]}" -q "$kunpack" "$list" > pipepart.out
+check pipepart
+parallel --pipe "${split[@]}" --ssh "$work/ssh" --sshlogin 1/alpha,1/beta \
+  -q "$kunpack" "$list" < big.k > sshlogin.out
+check sshlogin
+for host in alpha beta; do
+  grep -qx "$host" hosts.log || { echo "no job ran on $host"; exit 1; }
+done
