@@ -20,8 +20,8 @@ rows=(
 )
 failed=0
 for name in kunpack Kunpack; do
-  spec=$(complete -p "$name")
-  [ "$spec" = "complete -F _kunpack $name" ] || { echo "complete -p $name: $spec"; failed=1; }
+  registered=$(complete -p "$name")
+  [ "$registered" = "complete -F _kunpack $name" ] || { echo "complete -p $name: $registered"; failed=1; }
 done
 for row in "${rows[@]}"; do
   COMP_LINE=${row%%|*} COMP_POINT=${#COMP_LINE} COMPREPLY=()

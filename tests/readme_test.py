@@ -6,7 +6,7 @@ usage: readme_test.py KUNPACK_BINARY README
 
 A fenced block whose info string is "k NAME" is the content of the file NAME.
 A fenced block marked "console" holds commands, each a line "$ command" (a
-final backslash continues it on the next line, as in bash) followed by its exact standard
+final backslash continues it, as in bash) followed by its exact standard
 output. All files are written to one scratch folder and every command runs
 there under bash with pipefail, "Kunpack" on the PATH and LC_ALL=C.UTF-8. A
 command must exit 0 and write nothing to standard error (a recipe that shows
