@@ -28,6 +28,10 @@ for field in "Package: kunpack" "Depends: .*libc6 (>= " "Description: cut the fi
 done
 
 dpkg -x "$deb" "$work/root"
+# bash-completion's loader finds the completion under both names.
+XDG_DATA_DIRS="$work/root/usr/share" bash --norc -c \
+  'source /usr/share/bash-completion/bash_completion && __load_completion Kunpack &&
+   __load_completion kunpack && complete -p Kunpack kunpack' >/dev/null
 cd "$examples"
 "$work/root/usr/bin/kunpack" -K datautf=8 'tags Depends:/\,\ */ nums:/;/:%d' packages.k \
   | diff -u packages.out -
