@@ -260,6 +260,34 @@ TEST(DecoderTest, IllFormedUtf8InTheLocaleCode) {
   std::setlocale(LC_ALL, "C");
 }
 
+// EUC-JP, a code the library alone knows: one, two and three bytes.
+const IllFormedCase kIllFormedEucJp[] = {
+    {"\xA4\xA2\x8E\xB1\x8F\xB0\xA1", {0x3042, 0xFF71, 0x4E02}},
+    {"\xA4z", {ERR, 'z'}},
+    {"\xA4\xFF", {ERR, ERR}},
+    {"\x8Ez", {ERR, 'z'}},
+    {"\x8F\xB0z", {ERR, 'z'}},
+    {"\x8F\xB0\x8E\xB1", {ERR, 0xFF71}},
+    {"\xFFz", {ERR, 'z'}},
+    {"z\x8F\xB0", {'z'}},
+};
+
+// The machine need not have such a locale: localedef builds one into a
+// temporary folder (a fraction of a second), or the test is skipped.
+TEST(DecoderTest, IllFormedInALocaleOtherThanUtf8) {
+  TempFiles folder;
+  std::string command = "localedef -i C -f EUC-JP " + folder.path("C.EUC-JP") + " >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "localedef cannot build an EUC-JP locale";
+  setenv("LOCPATH", folder.directory().c_str(), 1);
+  use_codes("C.EUC-JP", 0, 8);
+  unsetenv("LOCPATH");
+  if (std::string(std::setlocale(LC_CTYPE, nullptr)) != "C.EUC-JP") {
+    GTEST_SKIP() << "the C library does not load the EUC-JP locale that localedef built";
+  }
+  expect_ill_formed_cases(kIllFormedEucJp, std::size(kIllFormedEucJp));
+  std::setlocale(LC_ALL, "C");
+}
+
 struct EncodeCase {
   const char* locale;
   int32_t code;
