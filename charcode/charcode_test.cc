@@ -167,18 +167,6 @@ const DecodeCase kDecodeCases[] = {
      "\xF0\x9F\x98\x80"
      "A",
      {0xD83D, 0xDE00, 'A'}},
-    {"C.UTF-8",
-     0,
-     "\xE3\x81"
-     "AB\x80"
-     "C",
-     {ERR, 'B', ERR, 'C'}},
-    {"C.UTF-8", 0, "A\xE3\x81", {'A'}},
-    {"C.UTF-8",
-     0,
-     "\xF4\x90\x80\x80"
-     "A",
-     {ERR, 'A'}},
     {"C.UTF-8", 0, std::string("a\0b", 3), {'a', 0, 'b'}},
     {"C",
      0,
@@ -195,6 +183,108 @@ TEST(DecoderTest, EdgeCasesByUnitAndInBulk) {
       EXPECT_EQ(decode_in_bulk(c.bytes, capacity), c.units) << c.code << " " << capacity;
     }
   }
+  std::setlocale(LC_ALL, "C");
+}
+
+// Ill-formed input in the locale's code. A code error consumes one
+// ill-formed part: the longest run that still begins a character, or one
+// byte when the first begins none; the byte after it is read afresh. Input
+// that ends inside a run that may still be completed ends without an error.
+struct IllFormedCase {
+  std::string bytes;
+  std::vector<int> units;
+};
+
+const IllFormedCase kIllFormedUtf8[] = {
+    // each lead byte with a bad second, third and fourth byte
+    {"\xC3(", {ERR, '('}},
+    {"\xC3\xC3\xA9", {ERR, 0xE9}},
+    {"\xE3z", {ERR, 'z'}},
+    {"\xE3\x81z", {ERR, 'z'}},
+    {"\xE3\x81\xE3\x81\x81", {ERR, 0x3041}},
+    {"\xF0z", {ERR, 'z'}},
+    {"\xF0\x9Fz", {ERR, 'z'}},
+    {"\xF0\x9F\x98\xF0\x9F\x98\x80", {ERR, 0xD83D, 0xDE00}},
+    {"\xE3\x81\n", {ERR, '\n'}},
+    // overlong forms
+    {"\xC0\x80\xC1\xBF", {ERR, ERR, ERR, ERR}},
+    {"\xE0\x80\x80\xE0\x9F\xBF", {ERR, ERR, ERR, ERR, ERR, ERR}},
+    {"\xF0\x8F\xBF\xBF", {ERR, ERR, ERR, ERR}},
+    {"\xE0\xA0\x80\xF0\x90\x80\x80", {0x800, 0xD800, 0xDC00}},
+    // encoded surrogates
+    {"\xED\xA0\x80", {ERR, ERR, ERR}},
+    {"\xED\xBF\xBF", {ERR, ERR, ERR}},
+    {"\xED\x9F\xBF\xEE\x80\x80", {0xD7FF, 0xE000}},
+    // values above U+10FFFF, in four, five and six bytes
+    {"\xF4\x90\x80\x80", {ERR, ERR, ERR, ERR}},
+    {"\xF4\x8F\xBF\xBF", {0xDBFF, 0xDFFF}},
+    {"\xF5\x80\x80\x80", {ERR, ERR, ERR, ERR}},
+    {"\xF8\x88\x80\x80\x80", {ERR, ERR, ERR, ERR, ERR}},
+    {"\xFC\x84\x80\x80\x80\x80", {ERR, ERR, ERR, ERR, ERR, ERR}},
+    {"\xFE\xFFz", {ERR, ERR, 'z'}},
+    // stray continuation bytes
+    {"\x80", {ERR}},
+    {"\xBF\x80z", {ERR, ERR, 'z'}},
+    {"\xC3\xA9\xA9", {0xE9, ERR}},
+    // truncated by the end of the input
+    {"A\xC3", {'A'}},
+    {"A\xE3\x81", {'A'}},
+    {"A\xF0\x9F\x98", {'A'}},
+    {"A\xF4\x90", {'A', ERR, ERR}},
+    {"A\xED\xA0", {'A', ERR, ERR}},
+    {"A\xE0\x80", {'A', ERR, ERR}},
+};
+
+// Each row alone, and placed at every offset around the end of the first
+// input block, so that its bytes are cut by the block's end and completed
+// from the next block; both the unit-by-unit and the bulk decoder.
+void expect_ill_formed_cases(const IllFormedCase* cases, std::size_t count) {
+  for (const IllFormedCase* c = cases; c != cases + count; ++c) {
+    EXPECT_EQ(decode_checked(c->bytes), c->units) << c->bytes;
+    for (std::size_t capacity : {1, 2, 64}) {
+      EXPECT_EQ(decode_in_bulk(c->bytes, capacity), c->units) << c->bytes << " " << capacity;
+    }
+    for (std::size_t offset = 0; offset <= c->bytes.size(); ++offset) {
+      std::string filler(STREAM_BLOCK - offset, 'a');
+      std::vector<int> expected(filler.begin(), filler.end());
+      expected.insert(expected.end(), c->units.begin(), c->units.end());
+      ASSERT_EQ(decode_checked(filler + c->bytes), expected) << c->bytes << " at " << offset;
+      ASSERT_EQ(decode_in_bulk(filler + c->bytes, 0), expected) << c->bytes << " at " << offset;
+    }
+  }
+}
+
+TEST(DecoderTest, IllFormedUtf8InTheLocaleCode) {
+  use_codes("C.UTF-8", 0, 8);
+  expect_ill_formed_cases(kIllFormedUtf8, std::size(kIllFormedUtf8));
+  std::setlocale(LC_ALL, "C");
+}
+
+// EUC-JP, a code the library alone knows: one, two and three bytes.
+const IllFormedCase kIllFormedEucJp[] = {
+    {"\xA4\xA2\x8E\xB1\x8F\xB0\xA1", {0x3042, 0xFF71, 0x4E02}},
+    {"\xA4z", {ERR, 'z'}},
+    {"\xA4\xFF", {ERR, ERR}},
+    {"\x8Ez", {ERR, 'z'}},
+    {"\x8F\xB0z", {ERR, 'z'}},
+    {"\x8F\xB0\x8E\xB1", {ERR, 0xFF71}},
+    {"\xFFz", {ERR, 'z'}},
+    {"z\x8F\xB0", {'z'}},
+};
+
+// The machine need not have such a locale: localedef builds one into a
+// temporary folder (a fraction of a second), or the test is skipped.
+TEST(DecoderTest, IllFormedInALocaleOtherThanUtf8) {
+  TempFiles folder;
+  std::string command = "localedef -i C -f EUC-JP " + folder.path("C.EUC-JP") + " >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "localedef cannot build an EUC-JP locale";
+  setenv("LOCPATH", folder.directory().c_str(), 1);
+  use_codes("C.EUC-JP", 0, 8);
+  unsetenv("LOCPATH");
+  if (std::string(std::setlocale(LC_CTYPE, nullptr)) != "C.EUC-JP") {
+    GTEST_SKIP() << "the C library does not load the EUC-JP locale that localedef built";
+  }
+  expect_ill_formed_cases(kIllFormedEucJp, std::size(kIllFormedEucJp));
   std::setlocale(LC_ALL, "C");
 }
 

@@ -161,10 +161,11 @@ std::size_t copy_nothing(InputStream&, Unit*, std::size_t) {
 
 }  // namespace
 
-// The locale's own conversion decides what a character is. The bytes of a
-// rejected sequence are consumed up to the byte that made it invalid, as the
-// UTF-8 decoder does; a character cut off by the end of the input ends the
-// input without a message, like a cut-off UTF-8 sequence.
+// The locale's own conversion decides what a character is. A call on bad
+// input consumes one ill-formed part (see locale_ill_formed_length), never
+// the byte that made it ill-formed, which may begin the next character; a
+// character cut off by the end of the input ends the input without a
+// message, like a cut-off UTF-8 sequence.
 namespace {
 
 // decode_locale for all that its fast path below leaves: a held surrogate,
@@ -186,14 +187,16 @@ namespace {
     if (units_from_code_point(code_point, pair) == 2) in.pending = pair[1];
     return pair[0];
   }
-  if (used == -2 && window < longest) {  // fewer bytes than asked: the file has ended
-    in.buffer_pos = in.buffer_end;
-    input_fill(in);
-    return END_OR_ERROR;
+  int bad = locale_ill_formed_length(bytes, window);
+  if (bad < 0) {
+    if (window < longest) {  // fewer bytes than asked: the file has ended
+      in.buffer_pos = in.buffer_end;
+      input_fill(in);
+      return END_OR_ERROR;
+    }
+    bad = static_cast<int>(window);  // longer than the locale's longest: one error
   }
-  std::size_t length = 1;
-  while (length < window && locale_decode_char(bytes, length, code_point) == -2) ++length;
-  in.buffer_pos += length;
+  in.buffer_pos += static_cast<std::size_t>(bad);
   return END_OR_ERROR;
 }
 

@@ -56,7 +56,9 @@ const Case kConversionCases[] = {
     {"%*s\\ %s", "ab cd", "f:cd\n"},
     {"%s", "café", "f:café\n"},
     {"%2s", "é", "f:é\n"},
-    {"%1s", "é", "f:\xEF\xBF\x83\n"},  // half a character: the byte's signed value
+    {"%1s", "é", "f:\xEF\xBF\xBD\n"},  // half a character: one U+FFFD
+    {"%2s", "文x", "f:\xEF\xBF\xBD\n"},
+    {"%6s", "a😀😀", "f:a😀\xEF\xBF\xBD\n"},
     {"%hs", "café", "f:café\n"},
     {"%s", "😀x", "f:😀x\n"},  // a surrogate pair is one character of the work text
     {"%ls", "é漢😀x", "f:é漢😀x\n"},

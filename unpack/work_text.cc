@@ -25,7 +25,6 @@ const WorkTextCodec& current_codec();
 int encode_character(const WorkTextCodec& c, const Unit* units, std::size_t count, std::size_t i,
                      char* bytes, std::size_t* taken);
 int decode_utf8_char(const unsigned char* bytes, std::size_t available, char32_t& code_point);
-Unit unit_of_lone_byte(unsigned char byte);
 
 }  // namespace
 
@@ -93,8 +92,12 @@ void put_narrow_text(const char* text, std::size_t limit, OutputStream& out) {
       length = locale_decode_char(text + i, available, code_point);
     }
     if (length <= 0) {
-      units[used++] = unit_of_lone_byte(byte);
-      ++i;
+      // Each ill-formed part is one U+FFFD; a character cut off by the
+      // string's end (a width that split it) is one such part.
+      int bad = c.code == WORK_TEXT_UTF8 ? utf8_ill_formed_length(bytes + i, available)
+                                         : locale_ill_formed_length(text + i, available);
+      units[used++] = 0xFFFD;
+      i += bad > 0 ? static_cast<std::size_t>(bad) : available;
       continue;
     }
     used += static_cast<std::size_t>(units_from_code_point(code_point, units + used));
@@ -208,11 +211,6 @@ int decode_utf8_char(const unsigned char* bytes, std::size_t available, char32_t
   }
   code_point = value;
   return length;
-}
-
-// A byte that begins no character keeps the value it has as a signed char.
-Unit unit_of_lone_byte(unsigned char byte) {
-  return byte < 0x80 ? byte : static_cast<Unit>(0xFF00 | byte);
 }
 
 }  // namespace

@@ -23,6 +23,5 @@ void work_text_finish(char*& start, StorageArea& area);
 
 // Writes the bytes of a narrow string stored by the scan, up to its first
 // zero byte or `limit` bytes, as units decoded from the work text's code.
-// A byte that begins no character of that code becomes the unit of its
-// signed value (0xFF80 to 0xFFFF for the bytes 128 to 255).
+// Each ill-formed part (see locale_ill_formed_length) becomes U+FFFD.
 void put_narrow_text(const char* bytes, std::size_t limit, OutputStream& out);
