@@ -1,7 +1,7 @@
 // main.cc — Kunpack's entry point: start-up in its fixed order, the start-up
 // checkpoint (status 2), the record loop, and the final checkpoint (status 1).
 // Fatal errors leave from inside message() with status 3; the output stream
-// still writes out what it holds.
+// still writes out what it holds. Output that cannot be written is fatal.
 #include <cassert>
 #include <cstdint>
 #include <initializer_list>
@@ -60,7 +60,10 @@ int main(int argc, char** argv) {
   version_add("Kunpack : K-2.4");
   version_add(KUNPACK_BUILD_DESCRIPTION);
   DriverOptions options;
-  if (!scan_options(options)) return 0;
+  if (!scan_options(options)) {
+    standard_output_close();
+    return 0;
+  }
   create_areas();
   select_charcode();
   default_format_init(options.delimiter_text, options.options_text, nsize_area);

@@ -106,7 +106,8 @@ void end_input(RecordBuild& build, ReaderState state, InputStream& in) {
   // records end here; the error is reported once, as a counted error that
   // names the file, and reading goes on with the next file.
   if (in.read_failed) {
-    message(MSG_ERROR, "read error in K-file %s.\n", current_file_name);
+    message(MSG_ERROR, "read error in K-file %s: %s.\n", current_file_name,
+            std::strerror(in.read_error));
     in.read_failed = false;
   }
 }

@@ -219,7 +219,7 @@ TEST(ReaderTest, ReadErrorIsReportedOnceAndReadingGoesOn) {
   int32_t errors_before = error_count;
   Reading reading = read_all(in);
   EXPECT_EQ(reading.records, (Records{{"a:|1"}, {"b:|2"}}));
-  EXPECT_EQ(reading.messages, "Kunpack: read error in K-file " + paths[1] + ".\n");
+  EXPECT_EQ(reading.messages, "Kunpack: read error in K-file " + paths[1] + ": Is a directory.\n");
   EXPECT_EQ(error_count - errors_before, 1);
   input_release(in);
 }

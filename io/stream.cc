@@ -3,6 +3,7 @@
 // bytes, with the C library's buffering switched off so no byte is copied twice.
 #include "io/stream.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -86,15 +87,30 @@ std::size_t read_more(InputStream& in) {
   std::size_t got = std::fread(in.buffer + in.buffer_end, 1, wanted, in.file);
   if (got < wanted) {
     in.source_done = true;
-    if (std::ferror(in.file)) in.read_failed = true;
+    if (std::ferror(in.file)) {
+      in.read_failed = true;
+      in.read_error = errno;
+    }
   }
   in.buffer_end += got;
   return got;
 }
 
+// Set while exit() runs its handlers: a second exit() from there would be
+// undefined, and the status is 3 already.
+bool exiting = false;
+
+// The one report of lost output. The run ends at once with status 3, so no
+// further input is read and later writes never repeat the message.
+void report_write_error(int error) {
+  message(exiting ? MSG_ERROR : MSG_FATAL, "write error on standard output: %s\n",
+          std::strerror(error));
+}
+
 // A fatal message leaves through exit(): what the record loop has written so
 // far must still reach standard output.
 void flush_output_at_exit() {
+  exiting = true;
   if (output.mode == STREAM_OUTPUT) output_flush(output);
 }
 
@@ -195,8 +211,15 @@ void output_open_file(OutputStream& out, std::FILE* file) {
 
 void output_close(OutputStream& out) {
   output_flush(out);
-  if (out.file != nullptr) std::fclose(out.file);  // a failure is not reported
+  std::FILE* file = out.file;
   out.file = nullptr;
+  // Only a closed standard output that was never written to fails with EBADF:
+  // nothing is lost then. Other failures of close (a full disk over the
+  // network, a quota) lose what the system held back.
+  if (file != nullptr && std::fclose(file) != 0 && errno != EBADF && !out.write_failed) {
+    out.write_failed = true;
+    report_write_error(errno);
+  }
   out.mode = STREAM_CLOSED;
   std::free(out.buffer);
   out.buffer = nullptr;
@@ -205,10 +228,23 @@ void output_close(OutputStream& out) {
 }
 
 void output_flush(OutputStream& out) {
-  if (out.buffer_used == 0) return;
-  if (!out.write_failed &&
-      std::fwrite(out.buffer, 1, out.buffer_used, out.file) != out.buffer_used) {
-    out.write_failed = true;
-  }
+  std::size_t used = out.buffer_used;
   out.buffer_used = 0;
+  if (used == 0 || out.write_failed) return;
+  if (std::fwrite(out.buffer, 1, used, out.file) != used) {
+    out.write_failed = true;  // before the report: exit() flushes once more
+    report_write_error(errno);
+  }
+}
+
+void standard_output_close() {
+  int error = 0;
+  if (std::fflush(stdout) != 0) {
+    error = errno;
+  } else if (std::ferror(stdout)) {
+    error = EIO;  // an earlier write failed and its reason is gone
+  } else if (std::fclose(stdout) != 0 && errno != EBADF) {
+    error = errno;
+  }
+  if (error != 0) report_write_error(error);
 }

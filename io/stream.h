@@ -2,7 +2,8 @@
 // Input runs over the remaining operands one file at a time ("-" and no
 // operand mean standard input); output is standard output. Both streams do
 // their own block buffering (one fread/fwrite per block, never per unit) and
-// carry the converters' `pending` surrogate. A file that cannot be opened is fatal.
+// carry the converters' `pending` surrogate. A file that cannot be opened is
+// fatal, and so is output that cannot be written, flushed or closed.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +33,7 @@ struct InputStream {
   std::size_t buffer_end = 0;
   bool end_of_file = false;     // the file has given all its bytes (and buffer_pos == buffer_end)
   bool read_failed = false;     // a read error that is not the end; reported once
+  int read_error = 0;           // errno of that read error, for its report
   std::size_t buffer_size = 0;  // capacity of `buffer`
   bool source_done = false;     // fread met the end or an error: it is never called again
   uint32_t block_moves = 0;     // counts refills and moves of the block's bytes
@@ -57,7 +59,7 @@ struct OutputStream {
   unsigned char* buffer = nullptr;
   std::size_t buffer_used = 0;
   std::size_t buffer_size = 0;
-  bool write_failed = false;  // a block write failed; later blocks are dropped
+  bool write_failed = false;  // reported (fatal); later blocks are dropped
 };
 
 extern InputStream input;  // the process-wide streams
@@ -68,6 +70,9 @@ void input_open(InputStream& in, int32_t mode);
 int input_next_file(InputStream& in);
 void output_open(OutputStream& out);
 void output_close(OutputStream& out);
+// Ends standard output written through the C library (--version, --help);
+// a failed flush or close is fatal as for the record output.
+void standard_output_close();
 
 // Tests and fuzzers: input over an already open file (read to its end, then
 // the input is finished), output into an already open file. The files are
@@ -83,7 +88,8 @@ bool input_fill(InputStream& in);
 // Makes at least `count` (<= STREAM_BLOCK) bytes contiguous at buffer_pos
 // unless the file ends first; returns the bytes available there.
 std::size_t input_ensure(InputStream& in, std::size_t count);
-// Writes the block out; on failure write_failed is set and the bytes dropped.
+// Writes the block out; a failure is reported as fatal (write_failed is set
+// first, so the flush at exit drops the bytes quietly).
 void output_flush(OutputStream& out);
 
 // Next byte of the input, or -1 at the end of the file.
