@@ -1,6 +1,6 @@
 // field_index.cc — the field list's hash index: FNV-1a over the units of a
-// label, linear probing. A length mask rejects most unlisted labels before
-// they are hashed.
+// label, linear probing. Masks of the names' lengths and first units reject
+// most unlisted labels before they are hashed.
 #include "format/field_index.h"
 
 namespace {
@@ -54,6 +54,8 @@ void add_names(FieldIndex& index, FieldEntry* first, bool included) {
     if (slot->name == nullptr) {
       *slot = {entry->name, static_cast<uint32_t>(length), hash, nullptr, false};
       index.lengths |= length_bit(length);
+      unsigned first = entry->name[0] & 0xFF;
+      index.first_units[first / 64] |= uint64_t{1} << (first % 64);
     }
     if (included && slot->included == nullptr) slot->included = entry;
     if (!included) slot->excluded = true;
@@ -65,7 +67,11 @@ int32_t lookup(const FieldIndex& index, const Char* label, std::size_t label_len
                FieldEntry** entry_out) {
   if (entry_out != nullptr) *entry_out = nullptr;
   if (label_len == 0) return 0;
-  if ((index.lengths & length_bit(label_len)) == 0) return index.unlisted;
+  unsigned first = unit_of(label[0]) & 0xFF;
+  if ((index.lengths & length_bit(label_len)) == 0 ||
+      (index.first_units[first / 64] & (uint64_t{1} << (first % 64))) == 0) {
+    return index.unlisted;
+  }
   const FieldIndex::Slot* slot =
       &index.slots[find_slot(index, label, label_len, hash_of(label, label_len))];
   if (slot->name == nullptr) return index.unlisted;
@@ -87,6 +93,7 @@ void field_index_build(const FieldList& list, FieldIndex& index) {
   while (size < 2 * names) size *= 2;
   index.slots.assign(size, FieldIndex::Slot{});
   index.lengths = 0;
+  for (uint64_t& bits : index.first_units) bits = 0;
   index.unlisted = list.mode == LIST_INCLUDE ? 0 : -1;
   add_names(index, list.included, true);
   add_names(index, list.excluded, false);

@@ -22,6 +22,7 @@ struct FieldIndex {
   };
   std::vector<Slot> slots;  // open addressing, a power of two, at most half full
   uint64_t lengths = 0;     // bit n: some name is n units long (63: 63 or more)
+  uint64_t first_units[4] = {};  // bit u: some name begins with a unit whose low byte is u
   int32_t unlisted = 0;     // the answer for a label no name matches
 };
 
