@@ -1,6 +1,6 @@
 // field_index.cc — the field list's hash index: FNV-1a over the units of a
-// label, linear probing. Masks of the names' lengths and first units reject
-// most unlisted labels before they are hashed.
+// label, linear probing. The header's masks have already turned away most
+// unlisted labels.
 #include "format/field_index.h"
 
 namespace {
@@ -66,12 +66,6 @@ template <typename Char>
 int32_t lookup(const FieldIndex& index, const Char* label, std::size_t label_len,
                FieldEntry** entry_out) {
   if (entry_out != nullptr) *entry_out = nullptr;
-  if (label_len == 0) return 0;
-  unsigned first = unit_of(label[0]) & 0xFF;
-  if ((index.lengths & length_bit(label_len)) == 0 ||
-      (index.first_units[first / 64] & (uint64_t{1} << (first % 64))) == 0) {
-    return index.unlisted;
-  }
   const FieldIndex::Slot* slot =
       &index.slots[find_slot(index, label, label_len, hash_of(label, label_len))];
   if (slot->name == nullptr) return index.unlisted;
@@ -99,12 +93,12 @@ void field_index_build(const FieldList& list, FieldIndex& index) {
   add_names(index, list.excluded, false);
 }
 
-int32_t field_index_lookup(const FieldIndex& index, const Unit* label, std::size_t label_len,
-                           FieldEntry** entry_out) {
+int32_t field_index_find(const FieldIndex& index, const Unit* label, std::size_t label_len,
+                         FieldEntry** entry_out) {
   return lookup(index, label, label_len, entry_out);
 }
 
-int32_t field_index_lookup_ascii(const FieldIndex& index, const char* label,
-                                 std::size_t label_len, FieldEntry** entry_out) {
+int32_t field_index_find_ascii(const FieldIndex& index, const char* label, std::size_t label_len,
+                               FieldEntry** entry_out) {
   return lookup(index, label, label_len, entry_out);
 }

@@ -27,9 +27,35 @@ struct FieldIndex {
 };
 
 void field_index_build(const FieldList& list, FieldIndex& index);
+
+// Whether a label of this length and first unit could be a listed name; if
+// not, the answer is index.unlisted. Inline: most labels stop here.
+inline bool field_index_may_hold(const FieldIndex& index, std::size_t label_len, Unit first) {
+  unsigned low = first & 0xFF;
+  return (index.lengths & (uint64_t{1} << (label_len < 63 ? label_len : 63))) != 0 &&
+         (index.first_units[low / 64] & (uint64_t{1} << (low % 64))) != 0;
+}
+
+int32_t field_index_find(const FieldIndex& index, const Unit* label, std::size_t label_len,
+                         FieldEntry** entry_out);
+int32_t field_index_find_ascii(const FieldIndex& index, const char* label, std::size_t label_len,
+                               FieldEntry** entry_out);
+
 // The same answer as field_list_lookup: 1 (entry_out set), -1 or 0.
-int32_t field_index_lookup(const FieldIndex& index, const Unit* label, std::size_t label_len,
-                           FieldEntry** entry_out);
+inline int32_t field_index_lookup(const FieldIndex& index, const Unit* label,
+                                  std::size_t label_len, FieldEntry** entry_out) {
+  if (label_len == 0 || !field_index_may_hold(index, label_len, label[0])) {
+    if (entry_out != nullptr) *entry_out = nullptr;
+    return label_len == 0 ? 0 : index.unlisted;
+  }
+  return field_index_find(index, label, label_len, entry_out);
+}
 // For a label given as bytes that are all ASCII (each byte is its unit).
-int32_t field_index_lookup_ascii(const FieldIndex& index, const char* label,
-                                 std::size_t label_len, FieldEntry** entry_out);
+inline int32_t field_index_lookup_ascii(const FieldIndex& index, const char* label,
+                                        std::size_t label_len, FieldEntry** entry_out) {
+  if (label_len == 0 || !field_index_may_hold(index, label_len, static_cast<unsigned char>(label[0]))) {
+    if (entry_out != nullptr) *entry_out = nullptr;
+    return label_len == 0 ? 0 : index.unlisted;
+  }
+  return field_index_find_ascii(index, label, label_len, entry_out);
+}
