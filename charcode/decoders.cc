@@ -123,48 +123,69 @@ bool is_plain_utf_unit(uint32_t v) {
   return v < 0xFEFF || (v > 0xFEFF && v < 0xFFFE);
 }
 
-// A 16-bit or 32-bit value of the input in the host's order.
-template <bool little_endian>
-uint16_t host_order(uint16_t v) {
-  return little_endian == (std::endian::native == std::endian::little)
-             ? v
-             : static_cast<uint16_t>(v >> 8 | v << 8);
-}
-template <bool little_endian>
-uint32_t host_order(uint32_t v) {
-  return little_endian == (std::endian::native == std::endian::little)
-             ? v
-             : v >> 24 | (v >> 8 & 0xFF00) | (v << 8 & 0xFF0000) | v << 24;
+// A 16-bit or 32-bit value (or a vector of them) of the input in the host's order.
+template <bool little_endian, std::size_t kBytes, typename Value>
+Value host_order(Value v) {
+  if (little_endian == (std::endian::native == std::endian::little)) return v;
+  if constexpr (kBytes == 2) {
+    return (v >> 8) | (v << 8);
+  } else {
+    return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
+  }
 }
 
-// Nearly all text is below 0xFEFF, the first value that is not passed on
-// unchanged: eight values at a time are converted and stored, and kept
-// when all of them are. Plain loops, so the compilers vectorize them.
+constexpr std::size_t kChunk = 8;
+
+// Converts eight values into units; true when all are below 0xFEFF, the
+// first value the common last step does not pass on unchanged.
+template <bool little_endian, typename Value>
+bool copy_chunk(const unsigned char* bytes, Unit* units) {
+#if defined(__GNUC__)
+  // Sixteen bytes of values at a time, narrowed to units.
+  typedef Value Lanes __attribute__((vector_size(16)));
+  constexpr std::size_t kPerLanes = 16 / sizeof(Value);
+  typedef uint16_t NarrowLanes __attribute__((vector_size(kPerLanes * sizeof(Unit))));
+  uint64_t over = 0;
+  for (std::size_t part = 0; part < kChunk / kPerLanes; ++part) {
+    Lanes lanes;
+    std::memcpy(&lanes, bytes + 16 * part, sizeof lanes);
+    lanes = host_order<little_endian, sizeof(Value)>(lanes);
+    NarrowLanes narrow = __builtin_convertvector(lanes, NarrowLanes);
+    std::memcpy(units + kPerLanes * part, &narrow, sizeof narrow);
+    auto high = lanes >= 0xFEFF;
+    uint64_t words[2];
+    std::memcpy(words, &high, sizeof words);
+    over |= words[0] | words[1];
+  }
+  return over == 0;
+#else
+  bool plain = true;
+  for (std::size_t j = 0; j < kChunk; ++j) {
+    Value v;
+    std::memcpy(&v, bytes + sizeof(Value) * j, sizeof v);
+    v = host_order<little_endian, sizeof(Value)>(v);
+    units[j] = static_cast<Unit>(v);
+    plain &= v < 0xFEFF;
+  }
+  return plain;
+#endif
+}
+
+// Nearly all text is below 0xFEFF: eight values at a time are converted and
+// kept when all of them are; a chunk that is not is taken value by value.
 template <bool little_endian, typename Value>
 std::size_t copy_plain_run(const unsigned char* bytes, Unit* units, std::size_t limit) {
-  constexpr std::size_t kChunk = 8;
   std::size_t k = 0;
   while (k < limit) {
-    if (k + kChunk <= limit) {
-      Value chunk[kChunk];
-      std::memcpy(chunk, bytes + sizeof(Value) * k, sizeof chunk);
-      bool plain = true;
-      for (std::size_t j = 0; j < kChunk; ++j) {
-        Value v = host_order<little_endian>(chunk[j]);
-        units[k + j] = static_cast<Unit>(v);
-        plain &= v < 0xFEFF;
-      }
-      if (plain) {
-        k += kChunk;
-        continue;
-      }
+    if (k + kChunk <= limit && copy_chunk<little_endian, Value>(bytes + sizeof(Value) * k, units + k)) {
+      k += kChunk;
+      continue;
     }
-    // This chunk (or the last few values) one at a time.
     const std::size_t stop = k + kChunk < limit ? k + kChunk : limit;
     for (; k < stop; ++k) {
       Value v;
       std::memcpy(&v, bytes + sizeof(Value) * k, sizeof v);
-      v = host_order<little_endian>(v);
+      v = host_order<little_endian, sizeof(Value)>(v);
       if (!is_plain_utf_unit(v)) return k;
       units[k] = static_cast<Unit>(v);
     }
