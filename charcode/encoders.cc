@@ -188,6 +188,8 @@ void write_utf16_bulk(const Unit* units, std::size_t count, OutputStream& out) {
 
 // UTF-32 family. A low surrogate with nothing held is written as U+FFFD,
 // as the UTF-8 writer does.
+namespace {
+
 // Inline, so the bulk writer's loop does not call it for every surrogate.
 inline Unit put_utf32(Unit unit, OutputStream& out) {
   if (is_high_surrogate(unit)) {
@@ -204,6 +206,8 @@ inline Unit put_utf32(Unit unit, OutputStream& out) {
   return unit;
 }
 
+}  // namespace
+
 Unit write_utf32(Unit unit, OutputStream& out) {
   return put_utf32(unit, out);
 }
@@ -215,6 +219,8 @@ int encode_utf32(char* buffer, Unit unit) {
   buffer[3] = 0;
   return 4;
 }
+
+namespace {
 
 // A unit that is not a surrogate is its value in four little-endian bytes,
 // whatever is held. Writes eight such units into `bytes`; false (and
@@ -246,6 +252,8 @@ bool widen_eight_if_plain(const Unit* units, unsigned char* bytes) {
   }
   return true;
 }
+
+}  // namespace
 
 void write_utf32_bulk(const Unit* units, std::size_t count, OutputStream& out) {
   std::size_t i = 0;
