@@ -47,11 +47,12 @@ std::string scan_text_rewrite(const char* conversion, int32_t cfmt_class) {
 
 namespace {
 
-// Reads the digits of the base at p into magnitude, which stops at the
-// limit (overflow set); the base is a constant, so no digit costs a division.
+// Reads the digits of the base at p into magnitude; one that would pass the
+// limit sets overflow instead. The base is a constant, so a digit costs no
+// division.
 template <unsigned Base>
-void read_digits(const unsigned char* p, uint64_t limit, uint64_t& magnitude,
-                                 bool& overflow, bool& digits) {
+void read_digits(const unsigned char* p, uint64_t limit, uint64_t& magnitude, bool& overflow,
+                 bool& digits) {
   constexpr uint64_t kSafe = UINT64_MAX / Base - 1;  // below it, a digit cannot wrap
   for (;; ++p) {
     unsigned digit = static_cast<unsigned>(*p - '0');
@@ -63,12 +64,12 @@ void read_digits(const unsigned char* p, uint64_t limit, uint64_t& magnitude,
     digits = true;
     uint64_t next = magnitude * Base + digit;
     if (magnitude >= kSafe || next > limit) {
-      // The slow check, only near the top of the range.
+      // The exact check, only near the top of the range; when it passes,
+      // `next` did not wrap.
       if (magnitude > (limit - digit) / Base) {
         overflow = true;
         continue;
       }
-      next = magnitude * Base + digit;
     }
     magnitude = next;
   }
