@@ -4,6 +4,7 @@
 // a sequence, gives 0xFFFF with end_of_file set and no message. Each decoder
 // has a unit-by-unit reference and a bulk form that copies the common units
 // straight from the block and hands every other unit to the reference.
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -122,35 +123,90 @@ bool is_plain_utf_unit(uint32_t v) {
   return v < 0xFEFF || (v > 0xFEFF && v < 0xFFFE);
 }
 
+// A 16-bit or 32-bit value (or a vector of them) of the input in the host's order.
+template <bool little_endian, std::size_t kBytes, typename Value>
+Value host_order(Value v) {
+  if (little_endian == (std::endian::native == std::endian::little)) return v;
+  if constexpr (kBytes == 2) {
+    return (v >> 8) | (v << 8);
+  } else {
+    return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
+  }
+}
+
+constexpr std::size_t kChunk = 8;
+
+// Converts eight values into units; true when all are below 0xFEFF, the
+// first value the common last step does not pass on unchanged.
+template <bool little_endian, typename Value>
+bool copy_chunk(const unsigned char* bytes, Unit* units) {
+#if defined(__GNUC__)
+  // Sixteen bytes of values at a time, narrowed to units.
+  typedef Value Lanes __attribute__((vector_size(16)));
+  constexpr std::size_t kPerLanes = 16 / sizeof(Value);
+  typedef uint16_t NarrowLanes __attribute__((vector_size(kPerLanes * sizeof(Unit))));
+  uint64_t over = 0;
+  for (std::size_t part = 0; part < kChunk / kPerLanes; ++part) {
+    Lanes lanes;
+    std::memcpy(&lanes, bytes + 16 * part, sizeof lanes);
+    lanes = host_order<little_endian, sizeof(Value)>(lanes);
+    NarrowLanes narrow = __builtin_convertvector(lanes, NarrowLanes);
+    std::memcpy(units + kPerLanes * part, &narrow, sizeof narrow);
+    auto high = lanes >= 0xFEFF;
+    uint64_t words[2];
+    std::memcpy(words, &high, sizeof words);
+    over |= words[0] | words[1];
+  }
+  return over == 0;
+#else
+  bool plain = true;
+  for (std::size_t j = 0; j < kChunk; ++j) {
+    Value v;
+    std::memcpy(&v, bytes + sizeof(Value) * j, sizeof v);
+    v = host_order<little_endian, sizeof(Value)>(v);
+    units[j] = static_cast<Unit>(v);
+    plain &= v < 0xFEFF;
+  }
+  return plain;
+#endif
+}
+
+// Nearly all text is below 0xFEFF: eight values at a time are converted and
+// kept when all of them are; a chunk that is not is taken value by value.
+template <bool little_endian, typename Value>
+std::size_t copy_plain_run(const unsigned char* bytes, Unit* units, std::size_t limit) {
+  std::size_t k = 0;
+  while (k < limit) {
+    if (k + kChunk <= limit && copy_chunk<little_endian, Value>(bytes + sizeof(Value) * k, units + k)) {
+      k += kChunk;
+      continue;
+    }
+    const std::size_t stop = k + kChunk < limit ? k + kChunk : limit;
+    for (; k < stop; ++k) {
+      Value v;
+      std::memcpy(&v, bytes + sizeof(Value) * k, sizeof v);
+      v = host_order<little_endian, sizeof(Value)>(v);
+      if (!is_plain_utf_unit(v)) return k;
+      units[k] = static_cast<Unit>(v);
+    }
+  }
+  return k;
+}
+
 template <bool little_endian>
 std::size_t copy_utf16(InputStream& in, Unit* units, std::size_t room) {
-  const unsigned char* bytes = in.buffer + in.buffer_pos;
   std::size_t pairs = (in.buffer_end - in.buffer_pos) / 2;
-  std::size_t limit = room < pairs ? room : pairs;
-  std::size_t k = 0;
-  for (; k < limit; ++k) {
-    uint32_t v =
-        little_endian ? bytes[2 * k] | bytes[2 * k + 1] << 8 : bytes[2 * k] << 8 | bytes[2 * k + 1];
-    if (!is_plain_utf_unit(v)) break;
-    units[k] = static_cast<Unit>(v);
-  }
+  std::size_t k = copy_plain_run<little_endian, uint16_t>(in.buffer + in.buffer_pos, units,
+                                                          room < pairs ? room : pairs);
   in.buffer_pos += 2 * k;
   return k;
 }
 
 template <bool little_endian>
 std::size_t copy_utf32(InputStream& in, Unit* units, std::size_t room) {
-  const unsigned char* bytes = in.buffer + in.buffer_pos;
   std::size_t quads = (in.buffer_end - in.buffer_pos) / 4;
-  std::size_t limit = room < quads ? room : quads;
-  std::size_t k = 0;
-  for (; k < limit; ++k) {
-    const unsigned char* b = bytes + 4 * k;
-    uint32_t v = little_endian ? b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24
-                               : static_cast<uint32_t>(b[0]) << 24 | b[1] << 16 | b[2] << 8 | b[3];
-    if (!is_plain_utf_unit(v)) break;
-    units[k] = static_cast<Unit>(v);
-  }
+  std::size_t k = copy_plain_run<little_endian, uint32_t>(in.buffer + in.buffer_pos, units,
+                                                          room < quads ? room : quads);
   in.buffer_pos += 4 * k;
   return k;
 }

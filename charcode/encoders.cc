@@ -188,7 +188,10 @@ void write_utf16_bulk(const Unit* units, std::size_t count, OutputStream& out) {
 
 // UTF-32 family. A low surrogate with nothing held is written as U+FFFD,
 // as the UTF-8 writer does.
-Unit write_utf32(Unit unit, OutputStream& out) {
+namespace {
+
+// Inline, so the bulk writer's loop does not call it for every surrogate.
+inline Unit put_utf32(Unit unit, OutputStream& out) {
   if (is_high_surrogate(unit)) {
     out.pending = unit;
     return unit;
@@ -203,6 +206,12 @@ Unit write_utf32(Unit unit, OutputStream& out) {
   return unit;
 }
 
+}  // namespace
+
+Unit write_utf32(Unit unit, OutputStream& out) {
+  return put_utf32(unit, out);
+}
+
 int encode_utf32(char* buffer, Unit unit) {
   buffer[0] = static_cast<char>(unit & 0xFF);
   buffer[1] = static_cast<char>(unit >> 8);
@@ -211,14 +220,59 @@ int encode_utf32(char* buffer, Unit unit) {
   return 4;
 }
 
+namespace {
+
+// A unit that is not a surrogate is its value in four little-endian bytes,
+// whatever is held. Writes eight such units into `bytes`; false (and
+// nothing counted) when one of them is a surrogate.
+bool widen_eight_if_plain(const Unit* units, unsigned char* bytes) {
+#if defined(__GNUC__)
+  if constexpr (std::endian::native == std::endian::little) {
+    typedef uint16_t EightUnits __attribute__((vector_size(16)));
+    typedef uint32_t EightValues __attribute__((vector_size(32)));
+    EightUnits lanes;
+    std::memcpy(&lanes, units, sizeof lanes);
+    auto surrogates = (lanes & 0xF800) == 0xD800;
+    uint64_t words[2];
+    std::memcpy(words, &surrogates, sizeof words);
+    if ((words[0] | words[1]) != 0) return false;
+    EightValues values = __builtin_convertvector(lanes, EightValues);
+    std::memcpy(bytes, &values, sizeof values);
+    return true;
+  }
+#endif
+  for (int k = 0; k < 8; ++k) {
+    if (is_high_surrogate(units[k]) || is_low_surrogate(units[k])) return false;
+  }
+  for (int k = 0; k < 8; ++k) {
+    bytes[4 * k] = static_cast<unsigned char>(units[k]);
+    bytes[4 * k + 1] = static_cast<unsigned char>(units[k] >> 8);
+    bytes[4 * k + 2] = 0;
+    bytes[4 * k + 3] = 0;
+  }
+  return true;
+}
+
+}  // namespace
+
 void write_utf32_bulk(const Unit* units, std::size_t count, OutputStream& out) {
-  for (std::size_t i = 0; i < count; ++i) {
+  std::size_t i = 0;
+  while (i < count) {
     Unit unit = units[i];
     if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
-      write_utf32(unit, out);
-    } else {
-      put_little_endian(unit, 4, out);
+      put_utf32(unit, out);
+      ++i;
+      continue;
     }
+    // A lone unit between surrogates (a space between emoji) is not worth a try.
+    if (count - i >= 8 && !is_high_surrogate(units[i + 1]) &&
+        widen_eight_if_plain(units + i, output_room(out, 32))) {
+      out.buffer_used += 32;
+      i += 8;
+      continue;
+    }
+    put_little_endian(unit, 4, out);
+    ++i;
   }
 }
 
@@ -267,14 +321,24 @@ int put_number(double value, OutputStream& out) {
     // "%d" by hand: most converted pieces are integers, and this is their hot path.
     int32_t number = static_cast<int32_t>(value);
     uint32_t magnitude = number < 0 ? 0u - static_cast<uint32_t>(number) : number;
-    char* digits = text + sizeof text;
-    *--digits = '\0';
+    Unit units[12];
+    Unit* digits = units + sizeof units / sizeof units[0];
     do {
-      *--digits = static_cast<char>('0' + magnitude % 10);
+      *--digits = static_cast<Unit>(u'0' + magnitude % 10);
       magnitude /= 10;
     } while (magnitude != 0);
-    if (number < 0) *--digits = '-';
-    return out_putmbs(digits, out);
+    if (number < 0) *--digits = u'-';
+    // Where ASCII stands for itself, the digits are their own units, as
+    // put_multibyte would find them; no text to scan again.
+    const std::size_t count = static_cast<std::size_t>(units + sizeof units / sizeof units[0] - digits);
+    if (locale_keeps_ascii) {
+      out_putunits(digits, count, out);
+      return static_cast<int>(count);
+    }
+    char* bytes = text + sizeof text;
+    *--bytes = '\0';
+    for (std::size_t i = count; i > 0; --i) *--bytes = static_cast<char>(digits[i - 1]);
+    return out_putmbs(bytes, out);
   }
   std::snprintf(text, sizeof text, "%g", value);
   return out_putmbs(text, out);

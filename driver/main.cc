@@ -11,6 +11,7 @@
 #include "driver/messages.h"
 #include "driver/settings.h"
 #include "format/field_format.h"
+#include "format/field_index.h"
 #include "format/field_list.h"
 #include "io/reader.h"
 #include "io/stream.h"
@@ -170,53 +171,21 @@ void check_field_formats() {
   }
 }
 
-// A quick answer for most lines of an including list: a label whose length
-// or first unit no listed name has cannot be listed (the names and labels
-// both end with their ':'), so the list need not be walked for it.
-struct LabelFilter {
-  bool active;              // only an including list rejects unlisted labels
-  uint64_t lengths;         // bit n: some name is n units long (63: 63 or more)
-  uint64_t first_units[4];  // bit u: some name begins with a unit whose low byte is u
-};
-LabelFilter label_filter = {};
-
-uint64_t length_bit(std::size_t length) {
-  return uint64_t{1} << (length < 63 ? length : 63);
-}
-
-void build_label_filter() {
-  if (field_list.mode != LIST_INCLUDE) return;
-  label_filter.active = true;
-  for (const FieldEntry* entry = field_list.included; entry != nullptr; entry = entry->next) {
-    // A name is compared up to its first ':', which is where a label ends.
-    std::size_t length = 1;
-    while (entry->name[length - 1] != u':') ++length;
-    label_filter.lengths |= length_bit(length);
-    unsigned first = entry->name[0] & 0xFF;
-    label_filter.first_units[first / 64] |= uint64_t{1} << (first % 64);
-  }
-}
-
-bool could_be_listed(const Unit* label, std::size_t length) {
-  if (!label_filter.active) return true;
-  unsigned first = label[0] & 0xFF;
-  return (label_filter.lengths & length_bit(length)) != 0 &&
-         (label_filter.first_units[first / 64] & (uint64_t{1} << (first % 64))) != 0;
-}
+// Built once the list's area stops moving: answers for every label without
+// walking the list.
+FieldIndex field_index;
 
 // The lines of a record lie one after another in the rsize area, so a run of
 // lines that are not chosen is written with one call.
 void run_record_loop() {
-  build_label_filter();
+  field_index_build(field_list, field_index);
   while (FieldSpan* spans = record_next(input, rsize_area, tsize_area)) {
     const Unit* unchosen = nullptr;  // start of the run of lines not yet written
     FieldSpan* span = spans;
     for (; span->line != nullptr; ++span) {
       FieldEntry* entry = nullptr;
       std::size_t label_length = static_cast<std::size_t>(span->value - span->line);
-      int32_t chosen = label_length != 0 && could_be_listed(span->line, label_length)
-                           ? field_list_lookup(field_list, span->line, label_length, &entry)
-                           : 0;
+      int32_t chosen = field_index_lookup(field_index, span->line, label_length, &entry);
       if (chosen == 0) {
         assert(span == spans || span->line == span[-1].eol + 1);
         if (unchosen == nullptr) unchosen = span->line;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "format/field_index.h"
+
 #include <optional>
 #include <string>
 #include <utility>
@@ -146,6 +148,15 @@ TEST_F(FieldListTest, LookupTable) {
       }
     }
     EXPECT_EQ(field_list_lookup(parsed, c.label.c_str(), c.label.size(), nullptr), c.result);
+    // The index answers the same, in units and in ASCII bytes.
+    FieldIndex index;
+    field_index_build(parsed, index);
+    FieldEntry* indexed = &sentinel;
+    EXPECT_EQ(field_index_lookup(index, c.label.c_str(), c.label.size(), &indexed), c.result);
+    EXPECT_EQ(indexed, found);
+    std::string bytes(c.label.begin(), c.label.end());
+    EXPECT_EQ(field_index_lookup_ascii(index, bytes.c_str(), bytes.size(), &indexed), c.result);
+    EXPECT_EQ(indexed, found);
     area_reset(area);
   }
 }
@@ -178,6 +189,13 @@ TEST_F(FieldListTest, LongListSurvivesManyMoves) {
   EXPECT_EQ(field_list_lookup(list, label.c_str(), label.size(), nullptr), 0);
   label = u"f 10000:";
   EXPECT_EQ(field_list_lookup(list, label.c_str(), label.size(), nullptr), -1);
+  FieldIndex index;
+  field_index_build(list, index);
+  for (int n : {0, 4711, 9999, 10000, -1}) {
+    std::string name = "f " + std::to_string(n) + ":";
+    EXPECT_EQ(field_index_lookup_ascii(index, name.c_str(), name.size(), nullptr),
+              n < 0 || n >= kFields ? -1 : 0);
+  }
 }
 
 TEST_F(FieldListTest, TranslateLeavesPointersOutsideTheArea) {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "charcode/charcode.h"
+#include "charcode/converters.h"
 #include "driver/locale_units.h"
 #include "driver/messages.h"
 
@@ -162,6 +163,21 @@ Unit* area_widen(const char* text, StorageArea& area) {
   std::size_t longest = static_cast<std::size_t>(locale_max_length());
   bool failed = false;
   while (*cursor != '\0') {
+    // Where the locale keeps ASCII, a run of it is its own units: the locale
+    // is not asked byte by byte (long field lists are mostly ASCII).
+    if (locale_keeps_ascii && static_cast<unsigned char>(*cursor) < 0x80) {
+      std::size_t run = 1;
+      while (cursor[run] != '\0' && static_cast<unsigned char>(cursor[run]) < 0x80) ++run;
+      Unit* slot = static_cast<Unit*>(area_reserve_object(run * sizeof(Unit), start, area));
+      if (slot == nullptr) {
+        failed = true;
+        break;
+      }
+      // Read after the reservation: the pact has moved `cursor` with the area.
+      for (std::size_t i = 0; i < run; ++i) slot[i] = static_cast<unsigned char>(cursor[i]);
+      cursor += run;
+      continue;
+    }
     char32_t code_point = 0;
     // Never offer bytes past the NUL: a character cut short by it is an error.
     int used = locale_decode_char(cursor, bytes_before_nul(cursor, longest), code_point);

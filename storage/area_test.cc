@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "charcode/charcode.h"
+#include "charcode/converters.h"
 
 namespace {
 
@@ -255,21 +256,29 @@ TEST(AreaWidenTest, FailureRewindsToTheStringStart) {
   EXPECT_EQ(area.head, before);
 }
 
+// With and without the ASCII runs that skip the locale; the runs grow the
+// area while they are reserved.
 TEST(AreaWidenTest, SourceInTheSameAreaSurvivesGrowth) {
   LocaleScope locale("C.UTF-8");
-  TestArea area(1);
-  std::string text;
-  for (int i = 0; i < 500; ++i)
-    text +=
-        "\xe2\x82\xac"
-        "a";
-  char* copy = static_cast<char*>(area_reserve(text.size() + 1, area));
-  std::memcpy(copy, text.c_str(), text.size() + 1);
-  Unit* wide = area_widen(copy, area);
-  ASSERT_NE(wide, nullptr);
-  std::u16string expected;
-  for (int i = 0; i < 500; ++i) expected += u"\u20aca";
-  EXPECT_EQ(std::u16string(wide), expected);
+  const bool saved = locale_keeps_ascii;
+  for (bool keeps_ascii : {false, true}) {
+    locale_keeps_ascii = keeps_ascii;
+    TestArea area(1);
+    std::string text;
+    std::u16string expected;
+    for (int i = 0; i < 500; ++i) {
+      text.append("\xe2\x82\xac").append(static_cast<std::size_t>(i % 7), 'a');
+      expected.append(u"\u20ac").append(static_cast<std::size_t>(i % 7), u'a');
+    }
+    text.append(3000, 'b');
+    expected.append(3000, u'b');
+    char* copy = static_cast<char*>(area_reserve(text.size() + 1, area));
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+    Unit* wide = area_widen(copy, area);
+    ASSERT_NE(wide, nullptr);
+    EXPECT_EQ(std::u16string(wide), expected) << keeps_ascii;
+  }
+  locale_keeps_ascii = saved;
 }
 
 struct NarrowCase {

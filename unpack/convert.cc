@@ -23,7 +23,8 @@ struct ScanTextEntry {
   int32_t cfmt_class = 0;      // and its class
   std::string scan;            // scan_text_rewrite of both
   long widest_text = 0;        // the largest width on a string, set or character
-  bool plain_decimal = false;  // the text is "%d" read into a 32-bit slot: see scan_decimal
+  char integer = 0;            // the conversion of a text that is one plain integer: see scan_integer
+  int integer_bytes = 0;       // and the bytes its store fills
 };
 
 // Widths up to this many elements are given room in the destinations;
@@ -33,8 +34,10 @@ constexpr long kWidthRoom = 4096;
 std::string rewrite(const char* conversion, int32_t cfmt_class, long text_width_limit,
                     long* widest_text);
 const ScanTextEntry& scan_text_for(const char* conversion, int32_t cfmt_class);
+void plain_integer_of(ScanTextEntry& entry);
 std::size_t destination_size(std::size_t elements);
 void write_value(const char* slot, std::size_t room, int32_t cfmt_class, OutputStream& out);
+void store_integer(uint64_t value, int bytes, char* slot);
 
 }  // namespace
 
@@ -42,7 +45,39 @@ std::string scan_text_rewrite(const char* conversion, int32_t cfmt_class) {
   return rewrite(conversion, cfmt_class, INT_MAX, nullptr);
 }
 
-bool scan_decimal(const char* text, int& assigned, int32_t& value) {
+namespace {
+
+// Reads the digits of the base at p into magnitude; one that would pass the
+// limit sets overflow instead. The base is a constant, so a digit costs no
+// division.
+template <unsigned Base>
+void read_digits(const unsigned char* p, uint64_t limit, uint64_t& magnitude, bool& overflow,
+                 bool& digits) {
+  constexpr uint64_t kSafe = UINT64_MAX / Base - 1;  // below it, a digit cannot wrap
+  for (;; ++p) {
+    unsigned digit = static_cast<unsigned>(*p - '0');
+    if (Base == 16 && digit >= 10) {
+      unsigned letter = static_cast<unsigned>((*p | 0x20) - 'a');
+      digit = letter < 6 ? letter + 10 : Base;
+    }
+    if (digit >= Base) return;
+    digits = true;
+    uint64_t next = magnitude * Base + digit;
+    if (magnitude >= kSafe || next > limit) {
+      // The exact check, only near the top of the range; when it passes,
+      // `next` did not wrap.
+      if (magnitude > (limit - digit) / Base) {
+        overflow = true;
+        continue;
+      }
+    }
+    magnitude = next;
+  }
+}
+
+}  // namespace
+
+bool scan_integer(const char* text, char conversion, int& assigned, uint64_t& value) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
   if (*p == 0) {
@@ -52,20 +87,40 @@ bool scan_decimal(const char* text, int& assigned, int32_t& value) {
   if (*p >= 0x80) return false;  // the locale decides what else is white space
   const bool negative = *p == '-';
   if (*p == '-' || *p == '+') ++p;
-  if (*p < '0' || *p > '9') {
+  const bool is_signed = conversion == 'd' || conversion == 'i';
+  unsigned base = conversion == 'x' ? 16 : conversion == 'o' ? 8 : conversion == 'i' ? 0 : 10;
+  // A leading '0' is a digit; "0x" is then skipped where the base is 16 or
+  // still open, and "0" alone makes an open base octal.
+  bool digits = false;
+  if (*p == '0') {
+    digits = true;
+    ++p;
+    if ((*p | 0x20) == 'x' && (base == 0 || base == 16)) {
+      base = 16;
+      ++p;
+    } else if (base == 0) {
+      base = 8;
+    }
+  }
+  if (base == 0) base = 10;
+  // strtol's and strtoul's range: a magnitude beyond it is its nearest end.
+  const uint64_t limit = !is_signed ? UINT64_MAX : negative ? uint64_t{1} << 63 : INT64_MAX;
+  uint64_t magnitude = 0;
+  bool overflow = false;
+  if (base == 10) {
+    read_digits<10>(p, limit, magnitude, overflow, digits);
+  } else if (base == 16) {
+    read_digits<16>(p, limit, magnitude, overflow, digits);
+  } else {
+    read_digits<8>(p, limit, magnitude, overflow, digits);
+  }
+  if (!digits) {
     assigned = 0;
     return true;
   }
-  // strtol's range: a number beyond it is its nearest end.
-  const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
-  uint64_t magnitude = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    uint64_t digit = *p - '0';
-    magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
-  }
-  // The store into an int keeps the low 32 bits.
-  uint64_t bits = negative ? ~magnitude + 1 : magnitude;
-  value = static_cast<int32_t>(static_cast<uint32_t>(bits));
+  if (overflow) magnitude = limit;
+  // strtoul negates what fits and leaves its overflow at the top.
+  value = negative && !(overflow && !is_signed) ? ~magnitude + 1 : magnitude;
   assigned = 1;
   return true;
 }
@@ -73,11 +128,17 @@ bool scan_decimal(const char* text, int& assigned, int32_t& value) {
 int convert_cfmt(char* work_text, const FieldFormat& format, StorageArea& area, OutputStream& out) {
   if (format.cfmt == nullptr) return 0;
   const ScanTextEntry& entry = scan_text_for(format.cfmt, format.cfmt_class);
-  if (entry.plain_decimal) {
+  if (entry.integer != 0) {
     int assigned;
-    int32_t value;
-    if (scan_decimal(work_text, assigned, value)) {
-      if (assigned == 1) out_putnum(value, out);
+    uint64_t value;
+    if (scan_integer(work_text, entry.integer, assigned, value)) {
+      if (assigned == 1) {
+        // Zeroed beyond the store, as the scan's slot is, and wide enough for
+        // every way the class reads it.
+        char slot[16] = {};
+        store_integer(value, entry.integer_bytes, slot);
+        write_value(slot, sizeof slot, format.cfmt_class, out);
+      }
       return assigned;
     }
   }
@@ -372,9 +433,38 @@ const ScanTextEntry& scan_text_for(const char* conversion, int32_t cfmt_class) {
   entry.cfmt_class = cfmt_class;
   entry.widest_text = 0;
   entry.scan = rewrite(conversion, cfmt_class, INT_MAX, &entry.widest_text);
-  entry.plain_decimal =
-      entry.scan == "%d" && (cfmt_class & 63) == CFMT_SIGNED && (cfmt_class & CFMT_SIZE_H) == 0;
+  plain_integer_of(entry);
   return entry;
+}
+
+// A scan text that is one integer conversion with no width: "%d", "%hhx",
+// "%llo" and the like, as rewrite emits them.
+void plain_integer_of(ScanTextEntry& entry) {
+  entry.integer = 0;
+  const std::string& scan = entry.scan;
+  if (scan.size() < 2 || scan[0] != '%') return;
+  const std::string size = scan.substr(1, scan.size() - 2);
+  const char conversion = scan.back();
+  const int bytes = size == "" ? 4 : size == "h" ? 2 : size == "hh" ? 1 : size == "ll" ? 8 : 0;
+  if (bytes == 0 || std::strchr("diuxo", conversion) == nullptr) return;
+  entry.integer = conversion;
+  entry.integer_bytes = bytes;
+}
+
+// The store the scan makes: the value's low bytes, in the host's order.
+void store_integer(uint64_t value, int bytes, char* slot) {
+  if (bytes == 1) {
+    uint8_t narrow = static_cast<uint8_t>(value);
+    std::memcpy(slot, &narrow, 1);
+  } else if (bytes == 2) {
+    uint16_t narrow = static_cast<uint16_t>(value);
+    std::memcpy(slot, &narrow, 2);
+  } else if (bytes == 4) {
+    uint32_t narrow = static_cast<uint32_t>(value);
+    std::memcpy(slot, &narrow, 4);
+  } else {
+    std::memcpy(slot, &value, 8);
+  }
 }
 
 // Room for any value a directive can store when it may take `elements`

@@ -3,6 +3,7 @@
 // character code. The scan never stores outside the value slot and its scratch.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "format/field_format.h"
@@ -17,11 +18,13 @@
 // text: the caller's rewind to the work text frees both.
 int convert_cfmt(char* work_text, const FieldFormat& format, StorageArea& area, OutputStream& out);
 
-// The scan of "%d" into an int without the C library, for the texts where
-// the result cannot depend on the locale (the number is ASCII): white space,
-// a sign, decimal digits, strtol's range, the low 32 bits. False when it
-// cannot answer; else `assigned` is sscanf's result and `value` the int.
-bool scan_decimal(const char* text, int& assigned, int32_t& value);
+// The scan of one integer conversion ('d', 'i', 'u', 'x' or 'o', no width)
+// without the C library, for the texts where the result cannot depend on the
+// locale (the number is ASCII): white space, a sign, the base's prefix, the
+// digits, strtol's or strtoul's range. False when it cannot answer; else
+// `assigned` is sscanf's result and `value` the number, whose low bytes the
+// scan stores.
+bool scan_integer(const char* text, char conversion, int& assigned, uint64_t& value);
 
 // The conversion text as this C library's sscanf must see it: size prefixes
 // mapped ("l" on integers is 32-bit, "w", "S" and "C" are wide forms, "h" on

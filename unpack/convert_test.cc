@@ -3,6 +3,7 @@
 // dialect, and conversion texts that must not make the scan write past its
 // destination (run these under the asan preset).
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -184,33 +185,37 @@ TEST(ScanTextRewrite, MapsTheDialectAndKeepsStoresBounded) {
   std::setlocale(LC_ALL, "C");
 }
 
-// The fast "%d" against the library's scan on random texts.
-TEST(ScanDecimal, AnswersAsTheLibraryScanDoes) {
-  const char kAlphabet[] = " \t\v\r+-0123456789999ax.";
+// The integer fast path against the library's scan on random texts, for
+// each conversion and store size.
+TEST(ScanInteger, AnswersAsTheLibraryScanDoes) {
+  struct Scan { const char* text; char conversion; std::size_t bytes; };
+  const Scan kScans[] = {{"%d", 'd', 4},   {"%i", 'i', 4},    {"%u", 'u', 4},  {"%x", 'x', 4},
+                         {"%o", 'o', 4},   {"%hhd", 'd', 1},  {"%hi", 'i', 2}, {"%llu", 'u', 8},
+                         {"%llx", 'x', 8}, {"%hho", 'o', 1},  {"%lli", 'i', 8}};
+  const char kAlphabet[] = " \t\v\r+-0123456789999abcdefxX0x.";
   std::mt19937 random(7);
   for (int round = 0; round < 200000; ++round) {
+    const Scan& scan = kScans[round % (sizeof kScans / sizeof kScans[0])];
     std::string text;
     std::size_t length = random() % 26;
     for (std::size_t i = 0; i < length; ++i) text += kAlphabet[random() % (sizeof kAlphabet - 1)];
-    // Near the ends of strtol's range, where the saturation shows.
-    if (round % 4 == 0) text = std::string(random() % 3, ' ') + "-9223372036854775" + text;
-    if (round % 4 == 1) text = "+922337203685477580" + text;
+    // Near the ends of the ranges, where the saturation shows.
+    if (round % 3 == 0) text = std::string(random() % 3, ' ') + "-9223372036854775" + text;
+    if (round % 5 == 1) text = "+1844674407370955161" + text;
+    if (round % 7 == 2) text = "0xfffffffffffffff" + text;
     int assigned = 0;
-    int32_t value = 0;
-    ASSERT_TRUE(scan_decimal(text.c_str(), assigned, value)) << text;
-    int expected_value = 0;
-    int expected = std::sscanf(text.c_str(), "%d", &expected_value);
-    ASSERT_EQ(assigned, expected) << "'" << text << "'";
+    uint64_t value = 0;
+    ASSERT_TRUE(scan_integer(text.c_str(), scan.conversion, assigned, value)) << text;
+    unsigned char expected_bytes[8] = {};
+    int expected = std::sscanf(text.c_str(), scan.text, expected_bytes);
+    ASSERT_EQ(assigned, expected) << scan.text << " '" << text << "'";
     if (expected == 1) {
-      ASSERT_EQ(value, expected_value) << "'" << text << "'";
+      ASSERT_EQ(std::memcmp(&value, expected_bytes, scan.bytes), 0) << scan.text << " '" << text << "'";
     }
   }
   int assigned;
-  int32_t value;
-  EXPECT_FALSE(
-      scan_decimal(" \xC2\xA0"
-                   "5",
-                   assigned, value));
+  uint64_t value;
+  EXPECT_FALSE(scan_integer(" \xC2\xA0" "5", 'd', assigned, value));
 }
 
 }  // namespace

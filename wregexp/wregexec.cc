@@ -8,6 +8,7 @@
 
 #include "driver/messages.h"
 #include "wregexp/program.h"
+#include "wregexp/quick_search.h"
 #include "wregexp/wregexp.h"
 #include "wregexp/wregexp_internal.h"
 
@@ -110,6 +111,8 @@ int wregexec(wregexp* expression, const Unit* subject) {
     wregerror("corrupted program");
     return 0;
   }
+  int quick = quick_search(*expression, subject);
+  if (quick != QUICK_NOT_SIMPLE) return quick;
   if (expression->must_text != nullptr &&
       find_text(subject, expression->must_text, expression->must_length) == nullptr) {
     return 0;

@@ -16,6 +16,7 @@
 
 #include "driver/messages.h"
 #include "wregexp/program.h"
+#include "wregexp/quick_search.h"
 #include "wregexp/wregexp_internal.h"
 
 namespace {
@@ -846,6 +847,43 @@ TEST(WregexpDifferential, AgreesWhileRememberingFailures) {
   wregexp_memo_threshold = 0;
   run_differential(777);
   wregexp_memo_threshold = saved;
+}
+
+// A literal and/or one repeated unit is searched without the interpreter;
+// in a group the same expression always takes the interpreter.
+TEST(QuickSearch, AgreesWithTheInterpreterOnRandomSubjects) {
+  std::mt19937 random(4242);
+  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<uint32_t>(n)); };
+  int found = 0;
+  for (int i = 0; i < 1500; ++i) {
+    std::u16string pattern;
+    for (int n = pick(4); n > 0; --n) pattern += u"ab;"[pick(3)];
+    if (pattern.empty() || pick(2) == 0) pattern.append(1, u"ab "[pick(3)]).append(1, u"*+"[pick(2)]);
+    Expression quick = compile(pattern);
+    Expression grouped = compile(u"(" + pattern + u")");
+    for (int j = 0; j < 8; ++j) {
+      std::u16string subject;
+      for (int n = pick(14); n > 0; --n) subject += u"ab; "[pick(4)];
+      SCOPED_TRACE(narrow(pattern) + " in '" + narrow(subject) + "'");
+      int result = quick_search(*quick, subject.c_str());
+      ASSERT_EQ(result, wregexec(grouped.get(), subject.c_str()));
+      if (result == 0) continue;
+      ++found;
+      EXPECT_EQ(quick->match_starts[0], grouped->match_starts[0]);
+      EXPECT_EQ(quick->match_ends[0], grouped->match_ends[0]);
+      EXPECT_EQ(quick->match_starts[1], nullptr);
+    }
+  }
+  EXPECT_GT(found, 4000);
+}
+
+TEST(QuickSearch, LeavesOtherShapesToTheInterpreter) {
+  for (const char16_t* pattern :
+       {u"a|b", u"ab*c", u"a*b", u"(a)", u"^a", u"a$", u"[ab]", u".", u"a?", u"[a]*", u".+"}) {
+    SCOPED_TRACE(narrow(pattern));
+    Expression expression = compile(pattern);
+    EXPECT_EQ(quick_search(*expression, u"ab"), QUICK_NOT_SIMPLE);
+  }
 }
 
 }  // namespace
