@@ -102,16 +102,20 @@ constexpr int64_t CHECK_INTERVAL = 1 << 16;
 
 // The state of one search, kept across all its start positions.
 struct MatchState {
+  MatchState(wregexp* searched, const Unit* text, bool groups)
+      : expression(searched), subject(text), program(searched->program), records_groups(groups) {}
+
   wregexp* expression;
-  const Unit* subject;        // where "^" matches; stack positions count from here
-  const Unit* program;        // the magic unit; stack node indexes count from here
-  const Unit* attempt_start;  // where the current attempt began
-  const Unit* node;           // the node to interpret next
-  const Unit* position;       // the current unit
-  int64_t steps = 0;          // nodes and repeated units interpreted in this search
-  int64_t next_check = 0;     // step count at which to look for runaway backtracking
-  BacktrackStack stack;       // choices and group events of the current attempt
-  FailureMemo memo;           // visits remembered once the search runs long
+  const Unit* subject;          // where "^" matches; stack positions count from here
+  const Unit* program;          // the magic unit; stack node indexes count from here
+  bool records_groups;          // false: only the whole match is wanted
+  const Unit* attempt_start{};  // where the current attempt began
+  const Unit* node{};           // the node to interpret next
+  const Unit* position{};       // the current unit
+  int64_t steps = 0;            // nodes and repeated units interpreted in this search
+  int64_t next_check = wregexp_memo_threshold;  // when to look for runaway backtracking
+  BacktrackStack stack;         // choices and group events of the current attempt
+  FailureMemo memo;             // visits remembered once the search runs long
 };
 
 [[noreturn]] void out_of_memory() {
@@ -126,6 +130,19 @@ void* allocate_zeroed(std::size_t count, std::size_t size) {
 }
 
 int match_at(MatchState& state, const Unit* start);
+
+// Reports a missing argument or a damaged program (which count as no match).
+bool can_search(const wregexp* expression, const Unit* subject) {
+  if (expression == nullptr || subject == nullptr) {
+    wregerror("NULL parameter");
+    return false;
+  }
+  if (expression->program[0] != WREGEXP_MAGIC) {
+    wregerror("corrupted program");
+    return false;
+  }
+  return true;
+}
 
 // What every position where a match starts begins with, taken from the
 // first node of each top-level alternative: the search tries only those.
@@ -145,24 +162,13 @@ const Unit* find_text(const Unit* text, const Unit* wanted, int32_t length);
 }  // namespace
 
 int wregexec(wregexp* expression, const Unit* subject) {
-  if (expression == nullptr || subject == nullptr) {
-    wregerror("NULL parameter");
-    return 0;
-  }
-  if (expression->program[0] != WREGEXP_MAGIC) {
-    wregerror("corrupted program");
-    return 0;
-  }
+  if (!can_search(expression, subject)) return 0;
   if (expression->must_text != nullptr &&
       find_text(subject, expression->must_text, expression->must_length) == nullptr) {
     return 0;
   }
 
-  MatchState state;
-  state.expression = expression;
-  state.subject = subject;
-  state.program = expression->program;
-  state.next_check = wregexp_memo_threshold;
+  MatchState state(expression, subject, true);
   int found = 0;
   // The filter tries the positions holding first_unit too, with the whole
   // literal first_unit starts rather than its first character alone.
@@ -187,7 +193,10 @@ int wregexec(wregexp* expression, const Unit* subject) {
 }
 
 // The doubled text comes from the general heap: values are unbounded, and
-// the storage areas are for data that outlives the call.
+// the storage areas are for data that outlives the call. Only a match that
+// starts at the doubled text's start can cover it, and the leftmost match
+// is that one when it exists, so one attempt there decides; its groups are
+// not wanted, which keeps them off the stack.
 int wregexp_doubled_match(const Unit* begin, const Unit* end, wregexp* expression) {
   std::size_t length = end > begin ? static_cast<std::size_t>(end - begin) : 0;
   Unit* doubled = static_cast<Unit*>(std::malloc((2 * length + 1) * sizeof(Unit)));
@@ -198,9 +207,12 @@ int wregexp_doubled_match(const Unit* begin, const Unit* end, wregexp* expressio
   }
   doubled[2 * length] = 0;
   int result = 1;
-  if (wregexec(expression, doubled) != 0 && expression->match_starts[0] == doubled &&
-      expression->match_ends[0] == doubled + 2 * length) {
-    result = 0;
+  if (can_search(expression, doubled)) {
+    MatchState state(expression, doubled, false);
+    if (match_at(state, doubled) != 0 && expression->match_ends[0] == doubled + 2 * length) {
+      result = 0;
+    }
+    wregexp_last_steps = state.steps;
   }
   std::free(doubled);
   return result;
@@ -479,7 +491,9 @@ StepResult step_branch(MatchState& state) {
 StepResult step_group(MatchState& state) {
   Unit opcode = state.node[0];
   if (opcode > OP_OPEN && opcode < OP_CLOSE + WREGEXP_GROUPS && opcode != OP_CLOSE) {
-    push_entry(state.stack, GROUP_EVENT, opcode, offset_of(state, state.position));
+    if (state.records_groups) {
+      push_entry(state.stack, GROUP_EVENT, opcode, offset_of(state, state.position));
+    }
     return advance(state, true, 0);
   }
   wregerror("memory corruption");

@@ -404,6 +404,7 @@ struct DoubledCase {
 const DoubledCase kDoubledCases[] = {
     {u"\t+", u"\t", 0},   {u"\t", u"\t", 1}, {u" +", u" ", 0},  {u";", u";", 1},
     {u"(ab)+", u"ab", 0}, {u"x*", u"", 0},   {u"a+", u"ab", 1}, {u"[;,]+", u";", 0},
+    {u"x*b", u"ab", 1},   {u"(a|b)*$", u"ab", 0},
 };
 
 TEST(WregexpDoubledMatch, TellsWhetherTheExpressionSwallowsBothCopies) {
