@@ -222,33 +222,38 @@ namespace {
 
 // ---- the backtracking stack ----
 
-void push_word(BacktrackStack& stack, uint32_t word) {
-  if (stack.top == stack.limit) {
-    int next = stack.current + 1;
-    if (next == MAX_CHUNKS) out_of_memory();
-    std::size_t words = std::size_t{FIRST_CHUNK_WORDS} << next;
-    if (next == stack.chunk_count) {
-      void* chunk = std::malloc(words * sizeof(uint32_t));
-      if (chunk == nullptr) out_of_memory();
-      stack.chunks[stack.chunk_count++] = static_cast<uint32_t*>(chunk);
-    }
-    stack.current = next;
-    stack.top = stack.chunks[next];
-    stack.limit = stack.top + words;
+// Moves the top to the next chunk, allocating it the first time.
+void enter_next_chunk(BacktrackStack& stack) {
+  int next = stack.current + 1;
+  if (next == MAX_CHUNKS) out_of_memory();
+  std::size_t words = std::size_t{FIRST_CHUNK_WORDS} << next;
+  if (next == stack.chunk_count) {
+    void* chunk = std::malloc(words * sizeof(uint32_t));
+    if (chunk == nullptr) out_of_memory();
+    stack.chunks[stack.chunk_count++] = static_cast<uint32_t*>(chunk);
   }
+  stack.current = next;
+  stack.top = stack.chunks[next];
+  stack.limit = stack.top + words;
+}
+
+void leave_chunk(BacktrackStack& stack) {
+  --stack.current;
+  stack.limit = stack.chunks[stack.current] + (std::size_t{FIRST_CHUNK_WORDS} << stack.current);
+  stack.top = stack.limit;
+}
+
+inline void push_word(BacktrackStack& stack, uint32_t word) {
+  if (stack.top == stack.limit) enter_next_chunk(stack);
   *stack.top++ = word;
 }
 
-uint32_t pop_word(BacktrackStack& stack) {
-  if (stack.top == stack.chunks[stack.current]) {
-    --stack.current;
-    stack.limit = stack.chunks[stack.current] + (std::size_t{FIRST_CHUNK_WORDS} << stack.current);
-    stack.top = stack.limit;
-  }
+inline uint32_t pop_word(BacktrackStack& stack) {
+  if (stack.top == stack.chunks[stack.current]) leave_chunk(stack);
   return *--stack.top;
 }
 
-void push_entry(BacktrackStack& stack, EntryKind kind, uint32_t code, uint64_t offset) {
+inline void push_entry(BacktrackStack& stack, EntryKind kind, uint32_t code, uint64_t offset) {
   uint64_t delta = offset - stack.top_offset;
   stack.top_offset = offset;
   uint32_t word = (uint32_t{kind} << KIND_SHIFT) | (code << CODE_SHIFT);
@@ -261,7 +266,7 @@ void push_entry(BacktrackStack& stack, EntryKind kind, uint32_t code, uint64_t o
   push_word(stack, word | DELTA_ESCAPE);
 }
 
-Entry pop_entry(BacktrackStack& stack) {
+inline Entry pop_entry(BacktrackStack& stack) {
   uint32_t word = pop_word(stack);
   uint64_t delta = word & DELTA_ESCAPE;
   if (delta == DELTA_ESCAPE) {
