@@ -15,6 +15,7 @@
 #include "wregexp/wregexp_internal.h"
 
 int64_t wregexp_memo_threshold = 1 << 20;
+uint64_t wregexp_memo_bit_limit = uint64_t{32} << 23;  // 32 MiB
 int64_t wregexp_last_steps = 0;
 
 namespace {
@@ -71,10 +72,9 @@ struct BacktrackStack {
 // without consuming a unit). Whether a chain fails from a pair depends on
 // nothing else (no back-references), so pruning never changes the result,
 // and a pair that failed for one start fails for every later one.
-// Above MEMO_BIT_LIMIT bits a direct-mapped table of pairs stands in for
+// Above wregexp_memo_bit_limit bits a direct-mapped table of pairs stands in for
 // the bits: it forgets pairs that collide, which costs speed, never results.
-constexpr uint64_t MEMO_BIT_LIMIT = uint64_t{32} << 23;  // 32 MiB of bits
-constexpr int CACHE_SLOT_BITS = 22;                      // 32 MiB of pairs
+constexpr int CACHE_SLOT_BITS = 22;  // at most 32 MiB of pairs
 constexpr int PROGRAM_INDEXES = 32768;
 struct FailureMemo {
   bool active = false;               // remembering; every visit is checked
@@ -82,7 +82,8 @@ struct FailureMemo {
   int32_t rows = 0;                  // memo nodes
   uint64_t row_words = 0;            // 64-bit words per row (bits mode)
   uint64_t* bits = nullptr;          // rows × row_words, or null in cache mode
-  uint64_t* cache = nullptr;         // 1 << CACHE_SLOT_BITS pairs, or null in bits mode
+  uint64_t* cache = nullptr;         // 1 << cache_bits pairs, or null in bits mode
+  int cache_bits = 0;                // no more than the pairs there are, nor CACHE_SLOT_BITS
 
   FailureMemo() = default;
   FailureMemo(const FailureMemo&) = delete;
@@ -293,7 +294,7 @@ void push_choice(MatchState& state, EntryKind kind, const Unit* node, const Unit
 
 uint64_t* cache_slot(FailureMemo& memo, int32_t row, uint64_t offset, uint64_t& key) {
   key = (uint64_t(row) + 1) << 44 | offset;
-  uint64_t hash = (key * 0x9E3779B97F4A7C15u) >> (64 - CACHE_SLOT_BITS);
+  uint64_t hash = (key * 0x9E3779B97F4A7C15u) >> (64 - memo.cache_bits);
   return memo.cache + hash;
 }
 
@@ -366,11 +367,16 @@ void activate_memo(MatchState& state) {
   uint64_t positions = unit_length(state.subject) + 1;
   memo.row_words = (positions + 63) / 64;
   uint64_t words = memo.row_words * static_cast<uint64_t>(memo.rows);
-  if (words * 64 <= MEMO_BIT_LIMIT) {
+  if (words * 64 <= wregexp_memo_bit_limit) {
     memo.bits = static_cast<uint64_t*>(allocate_zeroed(words + 1, sizeof(uint64_t)));
   } else {
+    uint64_t pairs = positions * static_cast<uint64_t>(memo.rows);
+    memo.cache_bits = 1;
+    while (memo.cache_bits < CACHE_SLOT_BITS && (uint64_t{1} << memo.cache_bits) < pairs) {
+      ++memo.cache_bits;
+    }
     memo.cache = static_cast<uint64_t*>(
-        allocate_zeroed(std::size_t{1} << CACHE_SLOT_BITS, sizeof(uint64_t)));
+        allocate_zeroed(std::size_t{1} << memo.cache_bits, sizeof(uint64_t)));
   }
   memo.active = true;
 }

@@ -304,8 +304,13 @@ TEST(Wregexec, FindsLeftmostMatchAndGroups) {
 
 TEST(Wregexec, RemembersFailuresWithSameResults) {
   int64_t saved = wregexp_memo_threshold;
+  uint64_t saved_limit = wregexp_memo_bit_limit;
   wregexp_memo_threshold = 0;
-  for (const MatchCase& c : kMatchCases) check_match(c);
+  for (uint64_t limit : {saved_limit, uint64_t{0}}) {  // bits, then a table of pairs
+    wregexp_memo_bit_limit = limit;
+    for (const MatchCase& c : kMatchCases) check_match(c);
+  }
+  wregexp_memo_bit_limit = saved_limit;
   wregexp_memo_threshold = saved;
 }
 
@@ -844,8 +849,12 @@ TEST(WregexpDifferential, AgreesWithReferenceMatcher) {
 
 TEST(WregexpDifferential, AgreesWhileRememberingFailures) {
   int64_t saved = wregexp_memo_threshold;
+  uint64_t saved_limit = wregexp_memo_bit_limit;
   wregexp_memo_threshold = 0;
   run_differential(777);
+  wregexp_memo_bit_limit = 0;  // a table of pairs that forgets on collisions
+  run_differential(778);
+  wregexp_memo_bit_limit = saved_limit;
   wregexp_memo_threshold = saved;
 }
 
