@@ -50,12 +50,12 @@ constexpr int FIRST_CHUNK_WORDS = 256;
 constexpr int MAX_CHUNKS = 40;
 struct BacktrackStack {
   uint32_t first_chunk[FIRST_CHUNK_WORDS];
-  uint32_t* chunks[MAX_CHUNKS] = {first_chunk};  // chunk k holds FIRST_CHUNK_WORDS << k words
-  int chunk_count = 1;                           // chunks allocated so far
-  int current = 0;                               // chunk holding the top word
-  uint32_t* top = first_chunk;                   // one past the top word
+  uint32_t* chunks[MAX_CHUNKS] = {first_chunk};       // chunk k holds FIRST_CHUNK_WORDS << k words
+  int chunk_count = 1;                                // chunks allocated so far
+  int current = 0;                                    // chunk holding the top word
+  uint32_t* top = first_chunk;                        // one past the top word
   uint32_t* limit = first_chunk + FIRST_CHUNK_WORDS;  // end of the current chunk
-  uint64_t top_offset = 0;                       // position of the top entry; 0 when empty
+  uint64_t top_offset = 0;                            // position of the top entry; 0 when empty
 
   BacktrackStack() = default;
   BacktrackStack(const BacktrackStack&) = delete;
@@ -77,13 +77,13 @@ struct BacktrackStack {
 constexpr int CACHE_SLOT_BITS = 22;  // at most 32 MiB of pairs
 constexpr int PROGRAM_INDEXES = 32768;
 struct FailureMemo {
-  bool active = false;               // remembering; every visit is checked
-  int16_t* row_of_node = nullptr;    // per program index: memo row, or -1
-  int32_t rows = 0;                  // memo nodes
-  uint64_t row_words = 0;            // 64-bit words per row (bits mode)
-  uint64_t* bits = nullptr;          // rows × row_words, or null in cache mode
-  uint64_t* cache = nullptr;         // 1 << cache_bits pairs, or null in bits mode
-  int cache_bits = 0;                // no more than the pairs there are, nor CACHE_SLOT_BITS
+  bool active = false;             // remembering; every visit is checked
+  int16_t* row_of_node = nullptr;  // per program index: memo row, or -1
+  int32_t rows = 0;                // memo nodes
+  uint64_t row_words = 0;          // 64-bit words per row (bits mode)
+  uint64_t* bits = nullptr;        // rows × row_words, or null in cache mode
+  uint64_t* cache = nullptr;       // 1 << cache_bits pairs, or null in bits mode
+  int cache_bits = 0;              // no more than the pairs there are, nor CACHE_SLOT_BITS
 
   FailureMemo() = default;
   FailureMemo(const FailureMemo&) = delete;
@@ -115,8 +115,8 @@ struct MatchState {
   const Unit* position{};       // the current unit
   int64_t steps = 0;            // nodes and repeated units interpreted in this search
   int64_t next_check = wregexp_memo_threshold;  // when to look for runaway backtracking
-  BacktrackStack stack;         // choices and group events of the current attempt
-  FailureMemo memo;             // visits remembered once the search runs long
+  BacktrackStack stack;                         // choices and group events of the current attempt
+  FailureMemo memo;                             // visits remembered once the search runs long
 };
 
 [[noreturn]] void out_of_memory() {
@@ -494,7 +494,8 @@ StepResult step_literal(MatchState& state) {
 StepResult step_branch(MatchState& state) {
   const Unit* next = node_next(state.node);
   // A lone alternative leaves nothing to come back to.
-  if (next != nullptr && next[0] == OP_BRANCH) push_choice(state, ALTERNATIVE, next, state.position);
+  if (next != nullptr && next[0] == OP_BRANCH)
+    push_choice(state, ALTERNATIVE, next, state.position);
   state.node = node_operand(state.node);
   return GO_ON;
 }
@@ -558,7 +559,8 @@ bool backtrack(MatchState& state) {
     const Unit* node = state.program + entry.code;
     const Unit* floor = state.subject + pop_entry(stack).offset;
     const Unit* tried = state.subject + entry.offset;
-    const Unit* at = tried > floor ? continuation_at_or_below(state, node, floor, tried - 1) : nullptr;
+    const Unit* at =
+        tried > floor ? continuation_at_or_below(state, node, floor, tried - 1) : nullptr;
     if (at == nullptr) continue;
     push_entry(stack, REPEAT_FLOOR, 0, offset_of(state, floor));
     push_choice(state, REPEAT, node, at);

@@ -65,10 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   int remembered = wregexec(expression, subject.data());
   wregexp_memo_threshold = saved;
   if (remembered != found ||
-      (found != 0 && (std::memcmp(plain.match_starts, expression->match_starts,
-                                  sizeof plain.match_starts) != 0 ||
-                      std::memcmp(plain.match_ends, expression->match_ends,
-                                  sizeof plain.match_ends) != 0))) {
+      (found != 0 &&
+       (std::memcmp(plain.match_starts, expression->match_starts, sizeof plain.match_starts) != 0 ||
+        std::memcmp(plain.match_ends, expression->match_ends, sizeof plain.match_ends) != 0))) {
     std::abort();
   }
   if (found != 0) {

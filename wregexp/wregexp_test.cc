@@ -407,8 +407,8 @@ struct DoubledCase {
   int result;
 };
 const DoubledCase kDoubledCases[] = {
-    {u"\t+", u"\t", 0},   {u"\t", u"\t", 1}, {u" +", u" ", 0},  {u";", u";", 1},
-    {u"(ab)+", u"ab", 0}, {u"x*", u"", 0},   {u"a+", u"ab", 1}, {u"[;,]+", u";", 0},
+    {u"\t+", u"\t", 0},   {u"\t", u"\t", 1},      {u" +", u" ", 0},  {u";", u";", 1},
+    {u"(ab)+", u"ab", 0}, {u"x*", u"", 0},        {u"a+", u"ab", 1}, {u"[;,]+", u";", 0},
     {u"x*b", u"ab", 1},   {u"(a|b)*$", u"ab", 0},
 };
 
