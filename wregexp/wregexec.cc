@@ -50,14 +50,14 @@ constexpr int FIRST_CHUNK_WORDS = 256;
 constexpr int MAX_CHUNKS = 40;
 struct BacktrackStack {
   uint32_t first_chunk[FIRST_CHUNK_WORDS];
-  uint32_t* chunks[MAX_CHUNKS] = {first_chunk};       // chunk k holds FIRST_CHUNK_WORDS << k words
+  uint32_t* chunks[MAX_CHUNKS];                       // chunk k holds FIRST_CHUNK_WORDS << k words
   int chunk_count = 1;                                // chunks allocated so far
   int current = 0;                                    // chunk holding the top word
   uint32_t* top = first_chunk;                        // one past the top word
   uint32_t* limit = first_chunk + FIRST_CHUNK_WORDS;  // end of the current chunk
   uint64_t top_offset = 0;                            // position of the top entry; 0 when empty
 
-  BacktrackStack() = default;
+  BacktrackStack() { chunks[0] = first_chunk; }  // the others are set as they are allocated
   BacktrackStack(const BacktrackStack&) = delete;
   BacktrackStack& operator=(const BacktrackStack&) = delete;
   ~BacktrackStack() {
@@ -604,6 +604,27 @@ bool repeats_unit(const Unit* operand, Unit unit) {
   }
 }
 
+// The end of the run from `p` of units the one-unit node matches: a plain
+// loop per kind of node, as runs of thousands are common.
+const Unit* skip_run(const Unit* operand, const Unit* p) {
+  switch (operand[0]) {
+    case OP_ANY:
+      while (*p != 0) ++p;
+      return p;
+    case OP_LITERAL: {
+      const Unit unit = node_operand(operand)[0];
+      while (*p == unit) ++p;
+      return p;
+    }
+    case OP_IN_SET:
+      while (*p != 0 && set_contains(node_operand(operand), *p)) ++p;
+      return p;
+    default:
+      while (repeats_unit(operand, *p)) ++p;
+      return p;
+  }
+}
+
 // The end of the run from the current position of units the node's
 // one-unit operand matches. With a memo row, every position of the run is
 // marked as visited (a later visit there would try a subset of this
@@ -613,7 +634,7 @@ const Unit* count_repeats(MatchState& state, const Unit* node, int32_t row, bool
   const Unit* operand = node_operand(node);
   const Unit* p = state.position;
   if (row < 0) {
-    while (repeats_unit(operand, *p)) ++p;
+    p = skip_run(operand, p);
   } else {
     while (repeats_unit(operand, *p)) {
       ++p;
