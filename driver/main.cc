@@ -56,6 +56,7 @@ int32_t area_grow(void*, void*, StorageArea& area) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  exit_on_allocation_failure();
   startup_init(argc, argv);
   init_charcode();
   version_add("Kunpack : K-2.4");

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 
 #include "driver/locale_units.h"
@@ -100,6 +101,25 @@ void message(int level, const char* format, ...) {
     std::exit(3);
   }
   ++error_count;
+}
+
+namespace {
+
+// Freed before the message is formatted, which itself needs a little memory.
+void* allocation_reserve = nullptr;
+
+void report_allocation_failure() {
+  if (allocation_reserve == nullptr) std::exit(3);  // failed again while reporting
+  std::free(allocation_reserve);
+  allocation_reserve = nullptr;
+  message(MSG_FATAL, "can't allocate storage for %s.\n", "memory");
+}
+
+}  // namespace
+
+void exit_on_allocation_failure() {
+  if (allocation_reserve == nullptr) allocation_reserve = std::malloc(64 * 1024);
+  std::set_new_handler(report_allocation_failure);
 }
 
 void exit_if_errors(int status) {

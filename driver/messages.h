@@ -23,3 +23,7 @@ void message(int level, const char* format, ...);
 
 // Exits with `status` when any MSG_ERROR was counted; otherwise returns.
 void exit_if_errors(int status);
+
+// From now on a failed C++ allocation is the fatal storage message (status
+// 3, buffered output still written) instead of an exception.
+void exit_on_allocation_failure();

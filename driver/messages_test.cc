@@ -52,4 +52,26 @@ TEST(MessageDeathTest, FatalExitsWithThree) {
               "Kunpack: can't open nofile.");
 }
 
+// AddressSanitizer's allocator dies on such a request before any handler runs.
+#if defined(__SANITIZE_ADDRESS__)
+#define UNDER_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define UNDER_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifndef UNDER_ADDRESS_SANITIZER
+char* volatile kept_allocation = nullptr;  // keeps the allocation from being elided
+
+TEST(MessageDeathTest, FailedAllocationIsFatalStorageError) {
+  auto allocate_too_much = [] {
+    exit_on_allocation_failure();
+    volatile std::size_t bytes = ~std::size_t{0} / 4;
+    kept_allocation = new char[bytes];
+  };
+  EXPECT_EXIT(allocate_too_much(), testing::ExitedWithCode(3),
+              "Kunpack: can't allocate storage for memory.");
+}
+#endif
+
 }  // namespace

@@ -1,10 +1,13 @@
 // wregexec.cc — finds the leftmost match of a compiled wregexp in a
 // NUL-terminated text by backtracking: first alternative wins, repetition is
-// greedy. Backtracking state lives on a heap stack, never the call stack, so
-// any subject length is safe; errors are reported and count as no match.
+// greedy. Backtracking state lives on a heap stack, never the call stack, and
+// once a search runs long it never tries a (node, position) pair twice, so
+// time stays within nodes × subject units and memory within a few bytes per
+// unit. Errors are reported and count as no match; running out of memory is
+// fatal.
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
+#include <cstring>
 
 #include "driver/messages.h"
 #include "wregexp/program.h"
@@ -13,80 +16,136 @@
 #include "wregexp/wregexp_internal.h"
 
 int64_t wregexp_memo_threshold = 1 << 20;
+uint64_t wregexp_memo_bit_limit = uint64_t{32} << 23;  // 32 MiB
 int64_t wregexp_last_steps = 0;
 
 namespace {
 
-// The backtracking stack holds three kinds of 64-bit entries. Each packs a
-// kind, a node (its index in the program) or group event, and a position
-// (its distance from the subject's start):
-//   GROUP_EVENT  OP_OPEN + n or OP_CLOSE + n was passed at the position;
-//   ALTERNATIVE  the OP_BRANCH still to try, and the position to try it at;
-//   REPEAT       an OP_STAR/OP_PLUS node and its run's start, with the
-//                count being tried in the entry just below and the run's
-//                end (its distance from the subject's start) below that.
+// A stack entry is one 32-bit word: a kind, a code and the distance of its
+// position from the position of the entry below. Positions never decrease
+// from the bottom of the stack to its top (matching only moves forward, and
+// a pop resumes at the popped position), so the distance is small and
+// usually 0 or 1; a larger one is escaped into two more words below.
+//   GROUP_EVENT    OP_OPEN + n or OP_CLOSE + n was passed at the position;
+//   ALTERNATIVE    the OP_BRANCH (node index) still to try at the position;
+//   REPEAT         an OP_STAR/OP_PLUS (node index) whose continuation is
+//                  being tried at the position, with its REPEAT_FLOOR below;
+//   REPEAT_FLOOR   the lowest position that repetition may continue from.
 // Group events sit between the choices so that one pop undoes both.
-enum EntryKind : uint64_t { GROUP_EVENT = 0, ALTERNATIVE = 1, REPEAT = 2 };
-constexpr int KIND_SHIFT = 62;
-constexpr int NODE_SHIFT = 47;
-constexpr uint64_t NODE_MASK = 0x7FFF;  // programs stay below 32767 units
-constexpr uint64_t OFFSET_MASK = (uint64_t{1} << NODE_SHIFT) - 1;
+enum EntryKind : uint32_t { GROUP_EVENT = 0, ALTERNATIVE = 1, REPEAT = 2, REPEAT_FLOOR = 3 };
+constexpr int KIND_SHIFT = 30;
+constexpr int CODE_SHIFT = 15;
+constexpr uint32_t CODE_MASK = 0x7FFF;  // programs stay below 32767 units
+constexpr uint32_t DELTA_ESCAPE = 0x7FFF;
 
-// A search gets this many node steps per subject unit reached, beyond the
-// threshold, before it starts remembering failures.
+struct Entry {
+  EntryKind kind;
+  uint32_t code;    // node index or group opcode
+  uint64_t offset;  // position, as a distance from the subject's start
+};
+
+// Words in chunks that double in size: growing never copies, so a long
+// subject never holds two copies of the stack at once. The first chunk
+// lives inside the stack itself, which keeps short searches off the heap.
+constexpr int FIRST_CHUNK_WORDS = 256;
+constexpr int MAX_CHUNKS = 40;
+struct BacktrackStack {
+  uint32_t first_chunk[FIRST_CHUNK_WORDS];
+  uint32_t* chunks[MAX_CHUNKS];                       // chunk k holds FIRST_CHUNK_WORDS << k words
+  int chunk_count = 1;                                // chunks allocated so far
+  int current = 0;                                    // chunk holding the top word
+  uint32_t* top = first_chunk;                        // one past the top word
+  uint32_t* limit = first_chunk + FIRST_CHUNK_WORDS;  // end of the current chunk
+  uint64_t top_offset = 0;                            // position of the top entry; 0 when empty
+
+  BacktrackStack() { chunks[0] = first_chunk; }  // the others are set as they are allocated
+  BacktrackStack(const BacktrackStack&) = delete;
+  BacktrackStack& operator=(const BacktrackStack&) = delete;
+  ~BacktrackStack() {
+    for (int k = 1; k < chunk_count; ++k) std::free(chunks[k]);
+  }
+  bool is_empty() const { return current == 0 && top == first_chunk; }
+};
+
+// Remembered visits, one bit per memo node and subject position: a visit
+// that comes back to a (node, position) pair repeats one that has failed
+// (a success would have ended the search, and no loop comes back to a node
+// without consuming a unit). Whether a chain fails from a pair depends on
+// nothing else (no back-references), so pruning never changes the result,
+// and a pair that failed for one start fails for every later one.
+// Above wregexp_memo_bit_limit bits a direct-mapped table of pairs stands in for
+// the bits: it forgets pairs that collide, which costs speed, never results.
+constexpr int CACHE_SLOT_BITS = 22;  // at most 32 MiB of pairs
+constexpr int PROGRAM_INDEXES = 32768;
+struct FailureMemo {
+  bool active = false;             // remembering; every visit is checked
+  int16_t* row_of_node = nullptr;  // per program index: memo row, or -1
+  int32_t rows = 0;                // memo nodes
+  uint64_t row_words = 0;          // 64-bit words per row (bits mode)
+  uint64_t* bits = nullptr;        // rows × row_words, or null in cache mode
+  uint64_t* cache = nullptr;       // 1 << cache_bits pairs, or null in bits mode
+  int cache_bits = 0;              // no more than the pairs there are, nor CACHE_SLOT_BITS
+
+  FailureMemo() = default;
+  FailureMemo(const FailureMemo&) = delete;
+  FailureMemo& operator=(const FailureMemo&) = delete;
+  ~FailureMemo() {
+    std::free(row_of_node);
+    std::free(bits);
+    std::free(cache);
+  }
+};
+
+// A search gets this many node steps per start position it has passed,
+// beyond the threshold, before it starts remembering visits; ordinary
+// searches never get there and pay nothing for the memo.
 constexpr int64_t STEPS_PER_UNIT = 64;
 constexpr int64_t CHECK_INTERVAL = 1 << 16;
-// Remembered failures cost one bit per node and subject position; beyond
-// this many bits the search goes on without them.
-constexpr uint64_t MEMO_BIT_LIMIT = uint64_t{1} << 30;
 
-// The stack keeps its capacity between searches; one that grew huge for a
-// long subject is released afterwards.
-constexpr std::size_t STACK_KEEP_LIMIT = 1 << 20;
-std::vector<uint64_t> backtrack_stack;
-
-// Failures remembered once backtracking runs away: whether the chain from a
-// node at a position has failed. That depends on nothing else (no
-// back-references), so pruning a second visit never changes the result.
-struct FailureMemo {
-  bool active = false;                // remembering
-  bool refused = false;               // the subject is too long for even one row
-  uint64_t positions = 0;             // subject length + 1: bits per node
-  std::vector<int32_t> slot_of_node;  // per program index: row in `bits`, or -1
-  std::vector<uint64_t> bits;         // one row of `positions` bits per node seen
-  uint64_t row_words = 0;             // 64-bit words per row
-};
-
-// A repetition whose every count was tried and failed: its run of units
-// that the repeated node matches, from `start` to `end`. The continuation
-// failed at each of those positions (failure depends on nothing but node and
-// position), so a later visit of the node that starts inside the run, whose
-// own run ends at the same `end`, can only try a subset of them: it fails at
-// once. Without this, a search like '[0-9]+$' in a long run of digits
-// counts the rest of the run again at every start, which is quadratic.
-struct ExhaustedRun {
-  const Unit* node;   // the OP_STAR or OP_PLUS node; null when unused
-  const Unit* start;  // the exhausted visit's run start
-  const Unit* end;    // the run's end
-};
-constexpr int EXHAUSTED_RUNS = 8;  // repetition nodes remembered per search
-
+// The state of one search, kept across all its start positions.
 struct MatchState {
+  MatchState(wregexp* searched, const Unit* text, bool groups)
+      : expression(searched), subject(text), program(searched->program), records_groups(groups) {}
+
   wregexp* expression;
-  const Unit* subject;  // where "^" matches; stack positions count from here
-  const Unit* program;  // the magic unit; stack node indexes count from here
-  int64_t steps;        // nodes interpreted in this search
-  int64_t next_check;   // step count at which to look for runaway backtracking
-  FailureMemo memo;
-  ExhaustedRun exhausted[EXHAUSTED_RUNS];  // by node, the latest exhausted run of each
+  const Unit* subject;          // where "^" matches; stack positions count from here
+  const Unit* program;          // the magic unit; stack node indexes count from here
+  bool records_groups;          // false: only the whole match is wanted
+  const Unit* attempt_start{};  // where the current attempt began
+  const Unit* node{};           // the node to interpret next
+  const Unit* position{};       // the current unit
+  int64_t steps = 0;            // nodes and repeated units interpreted in this search
+  int64_t next_check = wregexp_memo_threshold;  // when to look for runaway backtracking
+  BacktrackStack stack;                         // choices and group events of the current attempt
+  FailureMemo memo;                             // visits remembered once the search runs long
 };
 
-const ExhaustedRun* exhausted_run_of(const MatchState& state, const Unit* node);
-void remember_exhausted_run(MatchState& state, const Unit* node, const Unit* run_start,
-                            const Unit* run_end);
+[[noreturn]] void out_of_memory() {
+  message(MSG_FATAL, "can't allocate storage for %s.\n", "wregexp");
+  std::abort();  // not reached: a fatal message exits
+}
+
+void* allocate_zeroed(std::size_t count, std::size_t size) {
+  void* block = std::calloc(count, size);
+  if (block == nullptr) out_of_memory();
+  return block;
+}
 
 int match_at(MatchState& state, const Unit* start);
-const Unit* match_nodes(MatchState& state, const Unit* node, const Unit* position);
+
+// Reports a missing argument or a damaged program (which count as no match).
+bool can_search(const wregexp* expression, const Unit* subject) {
+  if (expression == nullptr || subject == nullptr) {
+    wregerror("NULL parameter");
+    return false;
+  }
+  if (expression->program[0] != WREGEXP_MAGIC) {
+    wregerror("corrupted program");
+    return false;
+  }
+  return true;
+}
+
 // What every position where a match starts begins with, taken from the
 // first node of each top-level alternative: the search tries only those.
 struct StartFilter {
@@ -94,7 +153,9 @@ struct StartFilter {
   bool negated = false;
   const Unit* texts[4] = {};  // otherwise, when text_count > 0, one of these texts
   int text_count = 0;
-  int32_t first_length = 0;  // units in texts[0]
+  int32_t first_length = 0;      // units in texts[0]
+  bool by_first_unit = false;    // more than four texts: only their first units are known
+  uint64_t first_units[4] = {};  // then: bit (unit & 255) set for each first unit
 };
 StartFilter start_filter_of(const Unit* program);
 const Unit* next_candidate(const StartFilter& filter, const Unit* position);
@@ -103,14 +164,7 @@ const Unit* find_text(const Unit* text, const Unit* wanted, int32_t length);
 }  // namespace
 
 int wregexec(wregexp* expression, const Unit* subject) {
-  if (expression == nullptr || subject == nullptr) {
-    wregerror("NULL parameter");
-    return 0;
-  }
-  if (expression->program[0] != WREGEXP_MAGIC) {
-    wregerror("corrupted program");
-    return 0;
-  }
+  if (!can_search(expression, subject)) return 0;
   int quick = quick_search(*expression, subject);
   if (quick != QUICK_NOT_SIMPLE) return quick;
   if (expression->must_text != nullptr &&
@@ -118,7 +172,7 @@ int wregexec(wregexp* expression, const Unit* subject) {
     return 0;
   }
 
-  MatchState state{expression, subject, expression->program, 0, wregexp_memo_threshold, {}, {}};
+  MatchState state(expression, subject, true);
   int found = 0;
   // The filter tries the positions holding first_unit too, with the whole
   // literal first_unit starts rather than its first character alone.
@@ -138,30 +192,31 @@ int wregexec(wregexp* expression, const Unit* subject) {
       if (found != 0) break;
     }
   }
-  if (backtrack_stack.capacity() > STACK_KEEP_LIMIT) std::vector<uint64_t>().swap(backtrack_stack);
   wregexp_last_steps = state.steps;
   return found;
 }
 
 // The doubled text comes from the general heap: values are unbounded, and
-// the storage areas are for data that outlives the call.
+// the storage areas are for data that outlives the call. Only a match that
+// starts at the doubled text's start can cover it, and the leftmost match
+// is that one when it exists, so one attempt there decides; its groups are
+// not wanted, which keeps them off the stack.
 int wregexp_doubled_match(const Unit* begin, const Unit* end, wregexp* expression) {
   std::size_t length = end > begin ? static_cast<std::size_t>(end - begin) : 0;
   Unit* doubled = static_cast<Unit*>(std::malloc((2 * length + 1) * sizeof(Unit)));
-  if (doubled == nullptr) {
-    // Fatal like every other storage shortage; "wregexp" names the owner.
-    message(MSG_FATAL, "can't allocate storage for %s.\n", "wregexp");
-    return 1;
-  }
+  if (doubled == nullptr) out_of_memory();
   for (std::size_t i = 0; i < length; ++i) {
     doubled[i] = begin[i];
     doubled[length + i] = begin[i];
   }
   doubled[2 * length] = 0;
   int result = 1;
-  if (wregexec(expression, doubled) != 0 && expression->match_starts[0] == doubled &&
-      expression->match_ends[0] == doubled + 2 * length) {
-    result = 0;
+  if (can_search(expression, doubled)) {
+    MatchState state(expression, doubled, false);
+    if (match_at(state, doubled) != 0 && expression->match_ends[0] == doubled + 2 * length) {
+      result = 0;
+    }
+    wregexp_last_steps = state.steps;
   }
   std::free(doubled);
   return result;
@@ -169,247 +224,446 @@ int wregexp_doubled_match(const Unit* begin, const Unit* end, wregexp* expressio
 
 namespace {
 
+// ---- the backtracking stack ----
+
+// Moves the top to the next chunk, allocating it the first time.
+void enter_next_chunk(BacktrackStack& stack) {
+  int next = stack.current + 1;
+  if (next == MAX_CHUNKS) out_of_memory();
+  std::size_t words = std::size_t{FIRST_CHUNK_WORDS} << next;
+  if (next == stack.chunk_count) {
+    void* chunk = std::malloc(words * sizeof(uint32_t));
+    if (chunk == nullptr) out_of_memory();
+    stack.chunks[stack.chunk_count++] = static_cast<uint32_t*>(chunk);
+  }
+  stack.current = next;
+  stack.top = stack.chunks[next];
+  stack.limit = stack.top + words;
+}
+
+void leave_chunk(BacktrackStack& stack) {
+  --stack.current;
+  stack.limit = stack.chunks[stack.current] + (std::size_t{FIRST_CHUNK_WORDS} << stack.current);
+  stack.top = stack.limit;
+}
+
+inline void push_word(BacktrackStack& stack, uint32_t word) {
+  if (stack.top == stack.limit) enter_next_chunk(stack);
+  *stack.top++ = word;
+}
+
+inline uint32_t pop_word(BacktrackStack& stack) {
+  if (stack.top == stack.chunks[stack.current]) leave_chunk(stack);
+  return *--stack.top;
+}
+
+inline void push_entry(BacktrackStack& stack, EntryKind kind, uint32_t code, uint64_t offset) {
+  uint64_t delta = offset - stack.top_offset;
+  stack.top_offset = offset;
+  uint32_t word = (uint32_t{kind} << KIND_SHIFT) | (code << CODE_SHIFT);
+  if (delta < DELTA_ESCAPE) {
+    push_word(stack, word | static_cast<uint32_t>(delta));
+    return;
+  }
+  push_word(stack, static_cast<uint32_t>(delta));
+  push_word(stack, static_cast<uint32_t>(delta >> 32));
+  push_word(stack, word | DELTA_ESCAPE);
+}
+
+inline Entry pop_entry(BacktrackStack& stack) {
+  uint32_t word = pop_word(stack);
+  uint64_t delta = word & DELTA_ESCAPE;
+  if (delta == DELTA_ESCAPE) {
+    delta = uint64_t{pop_word(stack)} << 32;
+    delta |= pop_word(stack);
+  }
+  Entry entry{static_cast<EntryKind>(word >> KIND_SHIFT), (word >> CODE_SHIFT) & CODE_MASK,
+              stack.top_offset};
+  stack.top_offset -= delta;
+  return entry;
+}
+
+uint64_t offset_of(const MatchState& state, const Unit* position) {
+  return static_cast<uint64_t>(position - state.subject);
+}
+uint32_t index_of(const MatchState& state, const Unit* node) {
+  return static_cast<uint32_t>(node - state.program);
+}
+void push_choice(MatchState& state, EntryKind kind, const Unit* node, const Unit* position) {
+  push_entry(state.stack, kind, index_of(state, node), offset_of(state, position));
+}
+
+// ---- the memo ----
+
+uint64_t* cache_slot(FailureMemo& memo, int32_t row, uint64_t offset, uint64_t& key) {
+  key = (uint64_t(row) + 1) << 44 | offset;
+  uint64_t hash = (key * 0x9E3779B97F4A7C15u) >> (64 - memo.cache_bits);
+  return memo.cache + hash;
+}
+
+// Marks the pair; true when it was marked before.
+bool memo_test_and_set(FailureMemo& memo, int32_t row, uint64_t offset) {
+  if (memo.bits == nullptr) {
+    uint64_t key = 0;
+    uint64_t* slot = cache_slot(memo, row, offset, key);
+    if (*slot == key) return true;
+    *slot = key;
+    return false;
+  }
+  uint64_t& word = memo.bits[static_cast<uint64_t>(row) * memo.row_words + offset / 64];
+  uint64_t mask = uint64_t{1} << (offset % 64);
+  bool marked = (word & mask) != 0;
+  word |= mask;
+  return marked;
+}
+
+int32_t memo_row(const MatchState& state, const Unit* node) {
+  return state.memo.active ? state.memo.row_of_node[index_of(state, node)] : -1;
+}
+
+void add_edge(const Unit* to, const Unit* program, uint8_t* in_degree, const Unit** pending,
+              int& pending_count);
+
+// Memo nodes are the places where paths join (two or more ways in: a
+// loop's head, what follows a group of alternatives or an optional piece)
+// and the repetitions. Every other node has one way in, so it cannot be
+// visited twice at a position unless the node before it was.
+void choose_memo_nodes(MatchState& state) {
+  FailureMemo& memo = state.memo;
+  uint8_t* in_degree = static_cast<uint8_t*>(allocate_zeroed(PROGRAM_INDEXES, 1));
+  const Unit** pending =
+      static_cast<const Unit**>(allocate_zeroed(PROGRAM_INDEXES, sizeof(const Unit*)));
+  int pending_count = 0;
+  add_edge(state.program + 1, state.program, in_degree, pending, pending_count);
+  while (pending_count > 0) {
+    const Unit* node = pending[--pending_count];
+    const Unit* next = node_next(node);
+    if (node[0] == OP_END) continue;
+    if (node[0] == OP_BRANCH) {
+      add_edge(node_operand(node), state.program, in_degree, pending, pending_count);
+      if (next == nullptr || next[0] != OP_BRANCH) continue;  // a lone alternative
+    }
+    if (next != nullptr) add_edge(next, state.program, in_degree, pending, pending_count);
+  }
+  memo.row_of_node = static_cast<int16_t*>(allocate_zeroed(PROGRAM_INDEXES, sizeof(int16_t)));
+  for (int i = 0; i < PROGRAM_INDEXES; ++i) {
+    // Only nodes reached (in_degree > 0) lie inside the program.
+    bool repeats = in_degree[i] > 0 && (state.program[i] == OP_STAR || state.program[i] == OP_PLUS);
+    memo.row_of_node[i] = in_degree[i] >= 2 || repeats ? static_cast<int16_t>(memo.rows++) : -1;
+  }
+  std::free(in_degree);
+  std::free(pending);
+}
+
+// Counts one more way into `to` (saturating at 2); the first one queues it.
+void add_edge(const Unit* to, const Unit* program, uint8_t* in_degree, const Unit** pending,
+              int& pending_count) {
+  std::ptrdiff_t index = to - program;
+  if (index <= 0 || index >= PROGRAM_INDEXES) return;
+  if (in_degree[index] == 0) pending[pending_count++] = to;
+  if (in_degree[index] < 2) ++in_degree[index];
+}
+
+void activate_memo(MatchState& state) {
+  FailureMemo& memo = state.memo;
+  choose_memo_nodes(state);
+  uint64_t positions = unit_length(state.subject) + 1;
+  memo.row_words = (positions + 63) / 64;
+  uint64_t words = memo.row_words * static_cast<uint64_t>(memo.rows);
+  if (words * 64 <= wregexp_memo_bit_limit) {
+    memo.bits = static_cast<uint64_t*>(allocate_zeroed(words + 1, sizeof(uint64_t)));
+  } else {
+    uint64_t pairs = positions * static_cast<uint64_t>(memo.rows);
+    memo.cache_bits = 1;
+    while (memo.cache_bits < CACHE_SLOT_BITS && (uint64_t{1} << memo.cache_bits) < pairs) {
+      ++memo.cache_bits;
+    }
+    memo.cache = static_cast<uint64_t*>(
+        allocate_zeroed(std::size_t{1} << memo.cache_bits, sizeof(uint64_t)));
+  }
+  memo.active = true;
+}
+
+// Called once the step count passes a check point: starts remembering
+// visits when the search has done far more steps than its start positions
+// explain, then answers whether this visit repeats a failed one.
+bool has_failed_before(MatchState& state) {
+  FailureMemo& memo = state.memo;
+  if (!memo.active) {
+    state.next_check = state.steps + CHECK_INTERVAL;
+    int64_t passed = state.attempt_start - state.subject;
+    if (state.steps < wregexp_memo_threshold + STEPS_PER_UNIT * passed) return false;
+    activate_memo(state);
+    state.next_check = 0;  // every visit is checked from now on
+  }
+  int32_t row = memo_row(state, state.node);
+  return row >= 0 && memo_test_and_set(memo, row, offset_of(state, state.position));
+}
+
 // ---- the attempt ----
 
+enum StepResult { GO_ON, FAIL, MATCHED };
+
+StepResult take_step(MatchState& state);
+bool backtrack(MatchState& state);
+void store_groups(MatchState& state);
+
+// Interprets the program from `start`. A choice pushes what is left to
+// try; a failure pops back to the latest choice. This visits the same
+// states in the same order as a recursive interpreter whose inner success
+// ends the whole chain.
 int match_at(MatchState& state, const Unit* start) {
   wregexp& expression = *state.expression;
   for (int i = 0; i < WREGEXP_GROUPS; ++i) {
     expression.match_starts[i] = nullptr;
     expression.match_ends[i] = nullptr;
   }
-  const Unit* end = match_nodes(state, state.program + 1, start);
-  if (end == nullptr) return 0;
+  state.attempt_start = start;
+  state.node = state.program + 1;
+  state.position = start;
+  for (;;) {
+    StepResult result = take_step(state);
+    if (result == MATCHED) break;
+    if (result == FAIL && !backtrack(state)) return 0;
+  }
+  store_groups(state);
   expression.match_starts[0] = start;
-  expression.match_ends[0] = end;
+  expression.match_ends[0] = state.position;
   return 1;
 }
 
-uint64_t pack(EntryKind kind, uint64_t node, const MatchState& state, const Unit* position) {
-  return (uint64_t{kind} << KIND_SHIFT) | (node << NODE_SHIFT) |
-         static_cast<uint64_t>(position - state.subject);
-}
-EntryKind kind_of(uint64_t entry) {
-  return static_cast<EntryKind>(entry >> KIND_SHIFT);
-}
-const Unit* node_of(uint64_t entry, const MatchState& state) {
-  return state.program + ((entry >> NODE_SHIFT) & NODE_MASK);
-}
-int group_code_of(uint64_t entry) {
-  return static_cast<int>((entry >> NODE_SHIFT) & NODE_MASK);
-}
-const Unit* position_of(uint64_t entry, const MatchState& state) {
-  return state.subject + (entry & OFFSET_MASK);
+// Goes on to the next node when `matched`, `width` units further on.
+StepResult advance(MatchState& state, bool matched, std::ptrdiff_t width) {
+  if (!matched) return FAIL;
+  state.position += width;
+  state.node = node_next(state.node);
+  return GO_ON;
 }
 
 bool set_contains(const Unit* set, Unit unit);
-int64_t count_repeats(const Unit* node, const Unit* position, const Unit* stop);
-int64_t repeat_count_to_try(const Unit* node, const Unit* run_start, int64_t count);
-void store_groups(MatchState& state, std::size_t base);
-bool has_failed_before(MatchState& state, const Unit* node, const Unit* position);
+StepResult step_literal(MatchState& state);
+StepResult step_branch(MatchState& state);
+StepResult step_repeat(MatchState& state);
+StepResult step_group(MatchState& state);
 
-// Interprets the chain from `node` at `position`: the match's end, or null.
-// A choice pushes what is left to try; a failure pops back to the latest
-// choice. This visits the same states in the same order as a recursive
-// interpreter whose inner success ends the whole chain.
-const Unit* match_nodes(MatchState& state, const Unit* node, const Unit* position) {
-  std::vector<uint64_t>& stack = backtrack_stack;
-  const std::size_t base = stack.size();
-  const Unit* scan = node;
-  const Unit* pos = position;
-  for (;;) {
-    bool failed = false;
-    if (scan == nullptr) {
-      wregerror("corrupted pointers");
-      failed = true;
-    } else if (++state.steps >= state.next_check && has_failed_before(state, scan, pos)) {
-      failed = true;
-    } else {
-      const Unit* next = node_next(scan);
-      Unit opcode = scan[0];
-      switch (opcode) {
-        case OP_END:
-          store_groups(state, base);
-          stack.resize(base);
-          return pos;
-        case OP_AT_START:
-          failed = pos != state.subject;
-          break;
-        case OP_AT_END:
-          failed = *pos != 0;
-          break;
-        case OP_ANY:
-          failed = *pos == 0;
-          ++pos;
-          break;
-        case OP_IN_SET:
-          failed = *pos == 0 || !set_contains(node_operand(scan), *pos);
-          ++pos;
-          break;
-        case OP_NOT_IN_SET:
-          failed = *pos == 0 || set_contains(node_operand(scan), *pos);
-          ++pos;
-          break;
-        case OP_LITERAL: {
-          const Unit* text = node_operand(scan);
-          while (*text != 0 && *text == *pos) {
-            ++text;
-            ++pos;
-          }
-          failed = *text != 0;
-          break;
-        }
-        case OP_BRANCH:
-          // A lone alternative leaves nothing to come back to.
-          if (next != nullptr && next[0] == OP_BRANCH) {
-            stack.push_back(
-                pack(ALTERNATIVE, static_cast<uint64_t>(next - state.program), state, pos));
-          }
-          next = node_operand(scan);
-          break;
-        case OP_EMPTY:
-        case OP_BACK:
-          break;
-        case OP_STAR:
-        case OP_PLUS: {
-          const ExhaustedRun* known = exhausted_run_of(state, scan);
-          if (known != nullptr && known->start <= pos && pos <= known->end) {
-            failed = true;  // every count would land where the known run failed
-            break;
-          }
-          // A run that reaches the start of this node's exhausted run goes on
-          // to that run's end, and its counts that land where that run's
-          // continuation failed are not tried again.
-          const int64_t minimum = opcode == OP_PLUS ? 1 : 0;
-          const Unit* stop = known != nullptr ? known->start : nullptr;
-          const Unit* run_start = pos;
-          int64_t most = count_repeats(node_operand(scan), pos, stop);
-          const Unit* run_end = run_start + most;
-          if (stop != nullptr && run_end == stop) {
-            run_end = known->end;
-            most = (stop - run_start) + minimum - 1;
-          }
-          int64_t count = repeat_count_to_try(scan, run_start, most);
-          if (count < 0) {
-            remember_exhausted_run(state, scan, run_start, run_end);
-            failed = true;
-            break;
-          }
-          stack.push_back(static_cast<uint64_t>(run_end - state.subject));
-          stack.push_back(static_cast<uint64_t>(count));
-          stack.push_back(
-              pack(REPEAT, static_cast<uint64_t>(scan - state.program), state, run_start));
-          pos = run_start + count;
-          break;
-        }
-        default:
-          if (opcode > OP_OPEN && opcode < OP_CLOSE + WREGEXP_GROUPS && opcode != OP_CLOSE) {
-            stack.push_back(pack(GROUP_EVENT, opcode, state, pos));
-          } else {
-            wregerror("memory corruption");
-            failed = true;
-          }
-          break;
-      }
-      if (!failed) {
-        scan = next;
-        continue;
-      }
-    }
-
-    // Back to the latest choice with something left to try.
-    for (;;) {
-      if (stack.size() == base) return nullptr;
-      uint64_t entry = stack.back();
-      stack.pop_back();
-      EntryKind kind = kind_of(entry);
-      if (kind == GROUP_EVENT) continue;
-      const Unit* choice = node_of(entry, state);
-      if (kind == ALTERNATIVE) {
-        pos = position_of(entry, state);
-        const Unit* after = node_next(choice);
-        if (after != nullptr && after[0] == OP_BRANCH) {
-          stack.push_back(
-              pack(ALTERNATIVE, static_cast<uint64_t>(after - state.program), state, pos));
-        }
-        scan = node_operand(choice);
-        break;
-      }
-      const Unit* run_start = position_of(entry, state);
-      int64_t count = static_cast<int64_t>(stack.back());
-      stack.pop_back();
-      count = repeat_count_to_try(choice, run_start, count - 1);
-      if (count < 0) {
-        remember_exhausted_run(state, choice, run_start, state.subject + stack.back());
-        stack.pop_back();
-        continue;
-      }
-      stack.push_back(static_cast<uint64_t>(count));
-      stack.push_back(entry);
-      pos = run_start + count;
-      scan = node_next(choice);
-      break;
-    }
+// One node: the dispatch on its opcode.
+StepResult take_step(MatchState& state) {
+  const Unit* node = state.node;
+  if (node == nullptr) {
+    wregerror("corrupted pointers");
+    return FAIL;
   }
-}
-
-// The largest count, from `count` down to the node's minimum, after which
-// the look-ahead character stands (any count when there is none); -1 if none.
-int64_t repeat_count_to_try(const Unit* node, const Unit* run_start, int64_t count) {
-  const int64_t minimum = node[0] == OP_PLUS ? 1 : 0;
-  const Unit* next = node_next(node);
-  Unit look_ahead = next != nullptr && next[0] == OP_LITERAL ? node_operand(next)[0] : 0;
-  if (look_ahead == 0) return count >= minimum ? count : -1;
-  for (; count >= minimum; --count) {
-    if (run_start[count] == look_ahead) return count;
-  }
-  return -1;
-}
-
-// The length of the run from `position` of units the one-unit node matches;
-// counting ends early at `stop` (when given), which the caller knows the run
-// goes on from.
-int64_t count_repeats(const Unit* node, const Unit* position, const Unit* stop) {
-  const Unit* p = position;
+  if (++state.steps >= state.next_check && has_failed_before(state)) return FAIL;
+  const Unit unit = *state.position;
   switch (node[0]) {
+    case OP_END:
+      return MATCHED;
+    case OP_AT_START:
+      return advance(state, state.position == state.subject, 0);
+    case OP_AT_END:
+      return advance(state, unit == 0, 0);
     case OP_ANY:
-      while (*p != 0 && p != stop) ++p;
-      break;
-    case OP_LITERAL: {
-      Unit unit = node_operand(node)[0];
-      while (*p == unit && p != stop) ++p;
-      break;
-    }
+      return advance(state, unit != 0, 1);
     case OP_IN_SET:
-      while (*p != 0 && p != stop && set_contains(node_operand(node), *p)) ++p;
-      break;
+      return advance(state, unit != 0 && set_contains(node_operand(node), unit), 1);
     case OP_NOT_IN_SET:
-      while (*p != 0 && p != stop && !set_contains(node_operand(node), *p)) ++p;
-      break;
+      return advance(state, unit != 0 && !set_contains(node_operand(node), unit), 1);
+    case OP_LITERAL:
+      return step_literal(state);
+    case OP_BRANCH:
+      return step_branch(state);
+    case OP_EMPTY:
+    case OP_BACK:
+      return advance(state, true, 0);
+    case OP_STAR:
+    case OP_PLUS:
+      return step_repeat(state);
+    default:
+      return step_group(state);
+  }
+}
+
+StepResult step_literal(MatchState& state) {
+  const Unit* text = node_operand(state.node);
+  const Unit* p = state.position;
+  while (*text != 0 && *text == *p) {
+    ++text;
+    ++p;
+  }
+  return advance(state, *text == 0, p - state.position);
+}
+
+// The first alternative now, the next one (if any) on the stack.
+StepResult step_branch(MatchState& state) {
+  const Unit* next = node_next(state.node);
+  // A lone alternative leaves nothing to come back to.
+  if (next != nullptr && next[0] == OP_BRANCH)
+    push_choice(state, ALTERNATIVE, next, state.position);
+  state.node = node_operand(state.node);
+  return GO_ON;
+}
+
+StepResult step_group(MatchState& state) {
+  Unit opcode = state.node[0];
+  if (opcode > OP_OPEN && opcode < OP_CLOSE + WREGEXP_GROUPS && opcode != OP_CLOSE) {
+    if (state.records_groups) {
+      push_entry(state.stack, GROUP_EVENT, opcode, offset_of(state, state.position));
+    }
+    return advance(state, true, 0);
+  }
+  wregerror("memory corruption");
+  return FAIL;
+}
+
+const Unit* count_repeats(MatchState& state, const Unit* node, int32_t row, bool& stopped);
+const Unit* continuation_at_or_below(MatchState& state, const Unit* node, const Unit* floor,
+                                     const Unit* from);
+
+// Greedy: the longest run first, then shorter ones, each continuation only
+// where the look-ahead unit stands. A run that meets a position this node
+// was already visited at stops there: from that position on, every
+// continuation of this run was tried by that visit and failed, so only the
+// counts that end before it are left.
+StepResult step_repeat(MatchState& state) {
+  const Unit* node = state.node;
+  const std::ptrdiff_t minimum = node[0] == OP_PLUS ? 1 : 0;
+  bool stopped = false;
+  const Unit* run_end = count_repeats(state, node, memo_row(state, node), stopped);
+  const Unit* highest = stopped ? run_end + minimum - 1 : run_end;
+  const Unit* floor = state.position + minimum;
+  const Unit* at = continuation_at_or_below(state, node, floor, highest);
+  if (at == nullptr) return FAIL;
+  push_entry(state.stack, REPEAT_FLOOR, 0, offset_of(state, floor));
+  push_choice(state, REPEAT, node, at);
+  state.position = at;
+  state.node = node_next(node);
+  return GO_ON;
+}
+
+// ---- backtracking ----
+
+// Back to the latest choice with something left to try; false when the
+// attempt has none left. Group events above it are dropped on the way.
+bool backtrack(MatchState& state) {
+  BacktrackStack& stack = state.stack;
+  while (!stack.is_empty()) {
+    Entry entry = pop_entry(stack);
+    if (entry.kind == ALTERNATIVE) {
+      const Unit* choice = state.program + entry.code;
+      state.position = state.subject + entry.offset;
+      const Unit* after = node_next(choice);
+      if (after != nullptr && after[0] == OP_BRANCH) {
+        push_choice(state, ALTERNATIVE, after, state.position);
+      }
+      state.node = node_operand(choice);
+      return true;
+    }
+    if (entry.kind != REPEAT) continue;
+    const Unit* node = state.program + entry.code;
+    const Unit* floor = state.subject + pop_entry(stack).offset;
+    const Unit* tried = state.subject + entry.offset;
+    const Unit* at =
+        tried > floor ? continuation_at_or_below(state, node, floor, tried - 1) : nullptr;
+    if (at == nullptr) continue;
+    push_entry(stack, REPEAT_FLOOR, 0, offset_of(state, floor));
+    push_choice(state, REPEAT, node, at);
+    state.position = at;
+    state.node = node_next(node);
+    return true;
+  }
+  return false;
+}
+
+// On success the group entries are stored from the latest event back, an
+// entry already set staying: each group gets its last pass on the match's
+// path. This empties the stack.
+void store_groups(MatchState& state) {
+  wregexp& expression = *state.expression;
+  while (!state.stack.is_empty()) {
+    Entry entry = pop_entry(state.stack);
+    if (entry.kind != GROUP_EVENT) continue;
+    int code = static_cast<int>(entry.code);
+    const Unit*& slot = code > OP_CLOSE ? expression.match_ends[code - OP_CLOSE]
+                                        : expression.match_starts[code - OP_OPEN];
+    if (slot == nullptr) slot = state.subject + entry.offset;
+  }
+}
+
+// ---- repetition ----
+
+bool repeats_unit(const Unit* operand, Unit unit) {
+  switch (operand[0]) {
+    case OP_ANY:
+      return unit != 0;
+    case OP_LITERAL:
+      return unit == node_operand(operand)[0];
+    case OP_IN_SET:
+      return unit != 0 && set_contains(node_operand(operand), unit);
+    case OP_NOT_IN_SET:
+      return unit != 0 && !set_contains(node_operand(operand), unit);
     default:
       wregerror("internal foulup");
-      break;
+      return false;
   }
-  return p - position;
 }
 
-const ExhaustedRun* exhausted_run_of(const MatchState& state, const Unit* node) {
-  for (const ExhaustedRun& run : state.exhausted) {
-    if (run.node == node) return &run;
+// The end of the run from `p` of units the one-unit node matches: a plain
+// loop per kind of node, as runs of thousands are common.
+const Unit* skip_run(const Unit* operand, const Unit* p) {
+  switch (operand[0]) {
+    case OP_ANY:
+      while (*p != 0) ++p;
+      return p;
+    case OP_LITERAL: {
+      const Unit unit = node_operand(operand)[0];
+      while (*p == unit) ++p;
+      return p;
+    }
+    case OP_IN_SET:
+      while (*p != 0 && set_contains(node_operand(operand), *p)) ++p;
+      return p;
+    default:
+      while (repeats_unit(operand, *p)) ++p;
+      return p;
   }
-  return nullptr;
 }
 
-// Keeps the run in the node's slot, or in a free one; when all are taken by
-// other nodes the run is not remembered (only speed is lost). Two exhausted
-// runs of a node that end together are one: what failed from the later
-// start failed from the earlier one too, so the start moves back.
-void remember_exhausted_run(MatchState& state, const Unit* node, const Unit* run_start,
-                            const Unit* run_end) {
-  for (ExhaustedRun& run : state.exhausted) {
-    if (run.node == node && run.end == run_end && run.start < run_start) return;
-    if (run.node == node || run.node == nullptr) {
-      run = {node, run_start, run_end};
-      return;
+// The end of the run from the current position of units the node's
+// one-unit operand matches. With a memo row, every position of the run is
+// marked as visited (a later visit there would try a subset of this
+// visit's continuations), and the run stops, `stopped` set, at a position
+// that was marked already.
+const Unit* count_repeats(MatchState& state, const Unit* node, int32_t row, bool& stopped) {
+  const Unit* operand = node_operand(node);
+  const Unit* p = state.position;
+  if (row < 0) {
+    p = skip_run(operand, p);
+  } else {
+    while (repeats_unit(operand, *p)) {
+      ++p;
+      if (memo_test_and_set(state.memo, row, offset_of(state, p))) {
+        stopped = true;
+        break;
+      }
+    }
+  }
+  state.steps += p - state.position;
+  return p;
+}
+
+// The highest position from `from` down to `floor` where the continuation
+// may start: where the look-ahead unit stands, or anywhere when the next
+// node is not a literal. Null when there is none.
+const Unit* continuation_at_or_below(MatchState& state, const Unit* node, const Unit* floor,
+                                     const Unit* from) {
+  const Unit* next = node_next(node);
+  Unit look_ahead = next != nullptr && next[0] == OP_LITERAL ? node_operand(next)[0] : 0;
+  if (from < floor) return nullptr;
+  if (look_ahead == 0) return from;
+  for (const Unit* p = from;; --p) {
+    if (*p == look_ahead || p == floor) {
+      state.steps += from - p;
+      return *p == look_ahead ? p : nullptr;
     }
   }
 }
@@ -424,62 +678,6 @@ bool set_contains(const Unit* set, Unit unit) {
       return true;
     }
   }
-  return false;
-}
-
-// On success the group entries are stored from the latest event back, an
-// entry already set staying: each group gets its last pass on the match's path.
-void store_groups(MatchState& state, std::size_t base) {
-  wregexp& expression = *state.expression;
-  const std::vector<uint64_t>& stack = backtrack_stack;
-  for (std::size_t i = stack.size(); i > base;) {
-    uint64_t entry = stack[--i];
-    EntryKind kind = kind_of(entry);
-    if (kind == REPEAT) {
-      i -= 2;  // its count and its run's end
-      continue;
-    }
-    if (kind != GROUP_EVENT) continue;
-    int code = group_code_of(entry);
-    const Unit*& slot = code > OP_CLOSE ? expression.match_ends[code - OP_CLOSE]
-                                        : expression.match_starts[code - OP_OPEN];
-    if (slot == nullptr) slot = position_of(entry, state);
-  }
-}
-
-// Called once the step count passes a check point: starts remembering
-// failures when the search has done far more steps than the subject it has
-// covered explains, then answers whether this visit repeats a failed one.
-bool has_failed_before(MatchState& state, const Unit* node, const Unit* position) {
-  FailureMemo& memo = state.memo;
-  if (!memo.active) {
-    state.next_check = state.steps + CHECK_INTERVAL;
-    int64_t covered = position - state.subject;
-    if (memo.refused || state.steps < wregexp_memo_threshold + STEPS_PER_UNIT * covered) {
-      return false;
-    }
-    memo.positions = unit_length(state.subject) + 1;
-    memo.row_words = (memo.positions + 63) / 64;
-    memo.refused = memo.row_words * 64 > MEMO_BIT_LIMIT;
-    if (memo.refused) return false;
-    memo.active = true;
-  }
-  state.next_check = state.steps;  // every visit is checked from now on
-
-  std::size_t index = static_cast<std::size_t>(node - state.program);
-  if (index >= memo.slot_of_node.size()) memo.slot_of_node.resize(index + 1, -1);
-  int32_t slot = memo.slot_of_node[index];
-  if (slot < 0) {
-    if ((memo.bits.size() + memo.row_words) * 64 > MEMO_BIT_LIMIT) return false;  // unremembered
-    slot = static_cast<int32_t>(memo.bits.size() / memo.row_words);
-    memo.slot_of_node[index] = slot;
-    memo.bits.resize(memo.bits.size() + memo.row_words, 0);
-  }
-  uint64_t bit = static_cast<uint64_t>(position - state.subject);
-  uint64_t& word = memo.bits[static_cast<std::size_t>(slot) * memo.row_words + bit / 64];
-  uint64_t mask = uint64_t{1} << (bit % 64);
-  if ((word & mask) != 0) return true;
-  word |= mask;
   return false;
 }
 
@@ -566,6 +764,13 @@ const Unit* find_any_text(const StartFilter& filter, const Unit* text) {
 }
 
 const Unit* next_candidate(const StartFilter& filter, const Unit* position) {
+  if (filter.by_first_unit) {
+    const Unit* p = position;
+    for (; *p != 0; ++p) {
+      if (((filter.first_units[(*p & 255u) / 64] >> (*p % 64)) & 1) != 0) return p;
+    }
+    return nullptr;
+  }
   if (filter.set != nullptr) {
     const Unit* p = position;
     while (*p != 0 && set_contains(filter.set, *p) == filter.negated) ++p;
@@ -579,12 +784,14 @@ const Unit* next_candidate(const StartFilter& filter, const Unit* position) {
 
 // A lone alternative that starts with a set (or a set repeated by "+") gives
 // the set; alternatives that all start with a literal (or a literal
-// repeated by "+") give their texts; anything else gives no filter.
+// repeated by "+") give their texts, or beyond four texts only the hashes
+// of their first units; anything else gives no filter.
 StartFilter start_filter_of(const Unit* program) {
   StartFilter filter;
   const Unit* top = program + 1;
   const Unit* after = node_next(top);
   bool single = after == nullptr || after[0] != OP_BRANCH;
+  int alternatives = 0;
   for (const Unit* branch = top; branch != nullptr && branch[0] == OP_BRANCH;
        branch = node_next(branch)) {
     const Unit* first = node_operand(branch);
@@ -594,13 +801,17 @@ StartFilter start_filter_of(const Unit* program) {
       filter.negated = first[0] == OP_NOT_IN_SET;
       break;
     }
-    if (first[0] != OP_LITERAL || filter.text_count == 4) {
+    if (first[0] != OP_LITERAL) {
       filter = StartFilter{};
-      break;
+      return filter;
     }
-    filter.texts[filter.text_count++] = node_operand(first);
+    Unit unit = node_operand(first)[0];
+    filter.first_units[(unit & 255u) / 64] |= uint64_t{1} << (unit % 64);
+    if (filter.text_count < 4) filter.texts[filter.text_count++] = node_operand(first);
+    ++alternatives;
     if (single) break;
   }
+  filter.by_first_unit = alternatives > 4;
   if (filter.text_count > 0)
     filter.first_length = static_cast<int32_t>(unit_length(filter.texts[0]));
   return filter;

@@ -1,13 +1,16 @@
 // Fuzz target: the input's first two bytes give the expression's length in
 // bytes (little-endian); that many bytes of 16-bit units follow, and the rest
 // (at most 4 KB) is the subject. When the expression compiles, the subject
-// is searched and the doubled-match test is run on the match.
+// is searched, again with failures remembered from the first step (which
+// must give the same match and groups), and the doubled-match test is run
+// on the match.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "wregexp/wregexp.h"
+#include "wregexp/wregexp_internal.h"
 
 namespace {
 
@@ -55,7 +58,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   wregexp* expression = wregcomp(pattern.data());
   if (expression == nullptr) return 0;
-  if (wregexec(expression, subject.data()) != 0) {
+  int found = wregexec(expression, subject.data());
+  wregexp plain = *expression;
+  int64_t saved = wregexp_memo_threshold;
+  wregexp_memo_threshold = 0;
+  int remembered = wregexec(expression, subject.data());
+  wregexp_memo_threshold = saved;
+  if (remembered != found ||
+      (found != 0 &&
+       (std::memcmp(plain.match_starts, expression->match_starts, sizeof plain.match_starts) != 0 ||
+        std::memcmp(plain.match_ends, expression->match_ends, sizeof plain.match_ends) != 0))) {
+    std::abort();
+  }
+  if (found != 0) {
     const Unit* start = expression->match_starts[0];
     const Unit* end = expression->match_ends[0];
     if (start < subject.data() || end < start || end > subject.data() + subject.size() - 1) {

@@ -8,6 +8,10 @@
 // (node, position) pairs; lowering it makes every search take that path.
 extern int64_t wregexp_memo_threshold;
 
+// Bits the memo of one search may use; beyond them a smaller table of
+// pairs that forgets some stands in. Zero makes every memo a table.
+extern uint64_t wregexp_memo_bit_limit;
+
 // Node steps the latest search took: lets the tests check that a search
 // stays linear without timing it.
 extern int64_t wregexp_last_steps;

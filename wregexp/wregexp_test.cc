@@ -305,8 +305,13 @@ TEST(Wregexec, FindsLeftmostMatchAndGroups) {
 
 TEST(Wregexec, RemembersFailuresWithSameResults) {
   int64_t saved = wregexp_memo_threshold;
+  uint64_t saved_limit = wregexp_memo_bit_limit;
   wregexp_memo_threshold = 0;
-  for (const MatchCase& c : kMatchCases) check_match(c);
+  for (uint64_t limit : {saved_limit, uint64_t{0}}) {  // bits, then a table of pairs
+    wregexp_memo_bit_limit = limit;
+    for (const MatchCase& c : kMatchCases) check_match(c);
+  }
+  wregexp_memo_bit_limit = saved_limit;
   wregexp_memo_threshold = saved;
 }
 
@@ -403,8 +408,9 @@ struct DoubledCase {
   int result;
 };
 const DoubledCase kDoubledCases[] = {
-    {u"\t+", u"\t", 0},   {u"\t", u"\t", 1}, {u" +", u" ", 0},  {u";", u";", 1},
-    {u"(ab)+", u"ab", 0}, {u"x*", u"", 0},   {u"a+", u"ab", 1}, {u"[;,]+", u";", 0},
+    {u"\t+", u"\t", 0},   {u"\t", u"\t", 1},      {u" +", u" ", 0},  {u";", u";", 1},
+    {u"(ab)+", u"ab", 0}, {u"x*", u"", 0},        {u"a+", u"ab", 1}, {u"[;,]+", u";", 0},
+    {u"x*b", u"ab", 1},   {u"(a|b)*$", u"ab", 0},
 };
 
 TEST(WregexpDoubledMatch, TellsWhetherTheExpressionSwallowsBothCopies) {
@@ -844,8 +850,12 @@ TEST(WregexpDifferential, AgreesWithReferenceMatcher) {
 
 TEST(WregexpDifferential, AgreesWhileRememberingFailures) {
   int64_t saved = wregexp_memo_threshold;
+  uint64_t saved_limit = wregexp_memo_bit_limit;
   wregexp_memo_threshold = 0;
   run_differential(777);
+  wregexp_memo_bit_limit = 0;  // a table of pairs that forgets on collisions
+  run_differential(778);
+  wregexp_memo_bit_limit = saved_limit;
   wregexp_memo_threshold = saved;
 }
 
@@ -883,6 +893,76 @@ TEST(QuickSearch, LeavesOtherShapesToTheInterpreter) {
     SCOPED_TRACE(narrow(pattern));
     Expression expression = compile(pattern);
     EXPECT_EQ(quick_search(*expression, u"ab"), QUICK_NOT_SIMPLE);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Expressions that make a plain backtracker quadratic or exponential, on a
+// subject of `head`, then `run` repeated, then `tail`. They must agree with
+// the reference on short subjects, and on 1 MiB find a match exactly when
+// `long_match` says so in a bounded number of steps per expression and
+// subject unit.
+struct HostileCase {
+  std::u16string pattern;
+  std::u16string head;
+  std::u16string run;
+  std::u16string tail;
+  bool long_match;
+};
+
+std::u16string repeated(const std::u16string& text, std::size_t times) {
+  std::u16string result;
+  for (std::size_t i = 0; i < times; ++i) result += text;
+  return result;
+}
+
+const HostileCase kHostileCases[] = {
+    {repeated(u"(.*a)", 9) + u"x", u"", u"a", u"bx", false},
+    {repeated(u".*a", 20) + u"[x]", u"", u"a", u"bx", false},
+    {u"(a|a)*b", u"", u"a", u"cb", true},
+    {u"(a+)+b", u"", u"a", u"", false},
+    {repeated(u"a?", 30) + repeated(u"a", 30), u"", repeated(u"a", 29) + u"b", u"", false},
+    {u"a" + repeated(u"|a", 4999), u"", u"b", u"a", true},
+    {u"(a?(a?(a?(a?(a?(a?)?)?)?)?)?)?x", u"", u"a", u"x", true},
+    {u"((a|ab)(c|bcd))*(d*)$", u"", u"abcd", u"e", true},
+    {u"x(a*)(b)", u"x", u"a", u"b", true},  // group events far apart on the stack
+};
+
+TEST(WregexpHostile, AgreesWithReferenceOnShortSubjects) {
+  for (const HostileCase& c : kHostileCases) {
+    std::optional<Tree> tree = ReferenceParser(c.pattern).parse();
+    Expression expression = compile(c.pattern);
+    ASSERT_TRUE(tree && expression) << narrow(c.pattern);
+    // At most six units of the run: the reference tries every path.
+    for (std::size_t times = 0; times <= 6; ++times) {
+      std::u16string subject = c.head + repeated(c.run, 6).substr(0, times) + c.tail;
+      Outcome expected = reference_search(*tree, subject);
+      Outcome actual = engine_search(*expression, subject);
+      SCOPED_TRACE(narrow(c.pattern) + " in " + narrow(subject));
+      ASSERT_EQ(actual.found, expected.found);
+      EXPECT_EQ(actual.start, expected.start);
+      EXPECT_EQ(actual.end, expected.end);
+      for (int n = 1; n < WREGEXP_GROUPS; ++n) {
+        EXPECT_EQ(actual.captures.starts[n], expected.captures.starts[n]) << "group " << n;
+        EXPECT_EQ(actual.captures.ends[n], expected.captures.ends[n]) << "group " << n;
+      }
+    }
+  }
+}
+
+TEST(WregexpHostile, LongSubjectsTakeLinearSteps) {
+  const std::size_t kUnits = 512 * 1024;
+  for (const HostileCase& c : kHostileCases) {
+    std::u16string subject = c.head + repeated(c.run, kUnits / c.run.size()) + c.tail;
+    Expression expression = compile(c.pattern);
+    EXPECT_EQ(wregexec(expression.get(), subject.c_str()), c.long_match ? 1 : 0)
+        << narrow(c.pattern);
+    // A quadratic search would take some 10^11 steps.
+    int64_t bound = (int64_t{1} << 21) + 8 * static_cast<int64_t>(c.pattern.size() * kUnits);
+    EXPECT_LT(wregexp_last_steps, bound) << narrow(c.pattern);
   }
 }
 
