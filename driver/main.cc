@@ -194,46 +194,74 @@ void build_label_filter() {
   }
 }
 
-bool could_be_listed(const Unit* label, std::size_t length) {
+bool could_be_listed(unsigned first_unit, std::size_t length) {
   if (!label_filter.active) return true;
-  unsigned first = label[0] & 0xFF;
+  unsigned first = first_unit & 0xFF;
   return (label_filter.lengths & length_bit(length)) != 0 &&
          (label_filter.first_units[first / 64] & (uint64_t{1} << (first % 64))) != 0;
 }
 
+// The one place a label is looked up: 0 when its line is not chosen, 1
+// with the listed entry, other values for the default format.
+int32_t label_choice(const Unit* label, std::size_t length, FieldEntry** entry) {
+  if (length == 0 || !could_be_listed(label[0], length)) return 0;
+  return field_list_lookup(field_list, label, length, entry);
+}
+
+// The same question on a label's ASCII bytes, for the lines that may pass
+// straight through; a label too long for the local copy is left to the
+// reader's decoded lines.
+bool label_may_be_chosen(const unsigned char* label, std::size_t length) {
+  constexpr std::size_t kLongestCopied = 128;
+  if (!could_be_listed(label[0], length)) return false;
+  if (length > kLongestCopied) return true;
+  Unit units[kLongestCopied];
+  for (std::size_t k = 0; k < length; ++k) units[k] = label[k];
+  FieldEntry* entry = nullptr;
+  return label_choice(units, length, &entry) != 0;
+}
+
 // The lines of a record lie one after another in the rsize area, so a run of
 // lines that are not chosen is written with one call.
-void run_record_loop() {
-  build_label_filter();
-  while (FieldSpan* spans = record_next(input, rsize_area, tsize_area)) {
-    const Unit* unchosen = nullptr;  // start of the run of lines not yet written
-    FieldSpan* span = spans;
-    for (; span->line != nullptr; ++span) {
-      FieldEntry* entry = nullptr;
-      std::size_t label_length = static_cast<std::size_t>(span->value - span->line);
-      int32_t chosen = label_length != 0 && could_be_listed(span->line, label_length)
-                           ? field_list_lookup(field_list, span->line, label_length, &entry)
-                           : 0;
-      if (chosen == 0) {
-        assert(span == spans || span->line == span[-1].eol + 1);
-        if (unchosen == nullptr) unchosen = span->line;
-        continue;
-      }
-      if (unchosen != nullptr) {
-        out_putunits(unchosen, static_cast<std::size_t>(span->line - unchosen), output);
-        unchosen = nullptr;
-      }
-      current_field = {span->line, span->value, nullptr, chosen == 1 ? entry->compiled : nullptr,
-                       nullptr};
-      unpack_field(span->value, &span->eol, current_field_list, wsize_area, output);
+void write_lines(FieldSpan* spans) {
+  const Unit* unchosen = nullptr;  // start of the run of lines not yet written
+  FieldSpan* span = spans;
+  for (; span->line != nullptr; ++span) {
+    FieldEntry* entry = nullptr;
+    int32_t chosen =
+        label_choice(span->line, static_cast<std::size_t>(span->value - span->line), &entry);
+    if (chosen == 0) {
+      assert(span == spans || span->line == span[-1].eol + 1);
+      if (unchosen == nullptr) unchosen = span->line;
+      continue;
     }
     if (unchosen != nullptr) {
-      out_putunits(unchosen, static_cast<std::size_t>(span[-1].eol + 1 - unchosen), output);
+      out_putunits(unchosen, static_cast<std::size_t>(span->line - unchosen), output);
+      unchosen = nullptr;
     }
+    current_field = {span->line, span->value, nullptr, chosen == 1 ? entry->compiled : nullptr,
+                     nullptr};
+    unpack_field(span->value, &span->eol, current_field_list, wsize_area, output);
+  }
+  if (unchosen != nullptr) {
+    out_putunits(unchosen, static_cast<std::size_t>(span[-1].eol + 1 - unchosen), output);
+  }
+}
+
+// Where both codes read and write ASCII bytes as themselves, lines that are
+// not chosen go from the input block to the output as they are; the reader
+// then gives a record in pieces, and the record's empty line follows its
+// last piece.
+void run_record_loop() {
+  build_label_filter();
+  const LinePass pass = {&output, label_may_be_chosen};
+  const LinePass* line_pass = in_keeps_ascii && out_keeps_ascii ? &pass : nullptr;
+  while (FieldSpan* spans = record_next(input, rsize_area, tsize_area, line_pass)) {
+    write_lines(spans);
     // The bulk writer takes ASCII straight into the block; out_putwc would
     // go through the code's own writer for every record.
     static constexpr Unit kNewline = u'\n';
-    out_putunits(&kNewline, 1, output);
+    if (!input.record_open) out_putunits(&kNewline, 1, output);
     area_reset(tsize_area);
     area_reset(rsize_area);
   }

@@ -14,9 +14,23 @@ struct FieldSpan {
   Unit* eol;    // the line's newline (inclusive); in the end marker a 0 unit
 };
 
+// Lines that go from the input block straight to an output stream, never
+// decoded: a whole line of ASCII bytes (no 0) whose label the caller turns
+// down. The caller offers it only when both codes read and write every
+// ASCII byte as itself, so the bytes written are those the units would give.
+struct LinePass {
+  OutputStream* out;  // where the passed lines go, in input order
+  // False when no line with this label (its bytes, the ':' included) is chosen.
+  bool (*may_be_chosen)(const unsigned char* label, std::size_t length);
+};
+
 // Next record of all input, or null at the end; counts records per file and
-// sets current_file_name / record_number for messages.
-FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans);
+// sets current_file_name / record_number for messages. With a LinePass the
+// record comes in pieces: the lines it lets through are written before the
+// piece is returned, and a piece ends before such a line that follows other
+// lines; in.record_open then tells that the record goes on in the next piece.
+FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans,
+                       const LinePass* pass = nullptr);
 // Next record of the current file, or null when it has none.
 FieldSpan* record_read(InputStream& in, StorageArea& chars, StorageArea& spans);
 // The unit-by-unit form of record_read (one in_getwc call per unit): the

@@ -319,6 +319,53 @@ TEST(ReaderTest, BulkReaderAgreesWithReference) {
   std::setlocale(LC_ALL, "C");
 }
 
+// The record loop's output in brief: chosen lines (labels that begin with
+// 'x') in brackets, the others as they are, an empty line after each
+// record; then the messages. Lines that pass straight through must leave
+// it as the reference reader's decoded lines give it.
+bool label_begins_with_x(const unsigned char* label, std::size_t) {
+  return label[0] == 'x';
+}
+
+std::string loop_output(const std::string& bytes, bool reference) {
+  MemoryInput input(bytes, "random");
+  MemoryOutput output;
+  TinyArea chars("rsize");
+  TinyArea spans("tsize");
+  const LinePass pass = {&output.out, label_begins_with_x};
+  static constexpr Unit kBrackets[] = {u'[', u']', u'\n'};
+  testing::internal::CaptureStderr();
+  while (FieldSpan* table = reference
+                                ? next_with(record_read_reference, input.in, chars, spans)
+                                : record_next(input.in, chars, spans, &pass)) {
+    for (const FieldSpan* span = table; span->line != nullptr; ++span) {
+      bool chosen = span->value != span->line && span->line[0] == u'x';
+      if (chosen) out_putunits(&kBrackets[0], 1, output.out);
+      out_putunits(span->line, static_cast<std::size_t>(span->eol + 1 - span->line), output.out);
+      if (chosen) out_putunits(&kBrackets[1], 1, output.out);
+    }
+    if (!input.in.record_open) out_putunits(&kBrackets[2], 1, output.out);
+    area_reset(spans);
+    area_reset(chars);
+  }
+  std::string messages = testing::internal::GetCapturedStderr();
+  return output.bytes() + messages;
+}
+
+TEST(ReaderTest, PassedLinesWriteWhatDecodedLinesWrite) {
+  std::mt19937 random(9);
+  for (const CodeUnderTest& c : kCodes) {
+    use_codes(c.locale, c.code);
+    for (int round = 0; round < 100; ++round) {
+      std::size_t length = round == 0 ? 2 * STREAM_BLOCK + 77 : random() % 300;
+      std::string bytes = random_kfile(random, c.code, length);
+      ASSERT_EQ(loop_output(bytes, false), loop_output(bytes, true))
+          << c.locale << " " << c.code << " " << round;
+    }
+  }
+  std::setlocale(LC_ALL, "C");
+}
+
 // The reader keeps the bit masks of a 64-byte piece of the block from one
 // record to the next; bytes that change under them (as a refill or a move
 // changes them, which counts in block_moves) must be looked at anew.

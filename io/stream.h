@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "driver/unit.h"
 
@@ -46,6 +47,9 @@ struct InputStream {
   std::size_t classified_block = SIZE_MAX;
   uint64_t classified_stops = 0;
   uint32_t classified_moves = 0;
+  // The record reader has given out lines of a record whose end it has not
+  // met yet (it returns a record in pieces when lines pass straight through).
+  bool record_open = false;
 };
 
 struct OutputStream {
@@ -96,6 +100,19 @@ inline int input_byte(InputStream& in) {
 inline unsigned char* output_room(OutputStream& out, std::size_t count) {
   if (out.buffer_size - out.buffer_used < count) output_flush(out);
   return out.buffer + out.buffer_used;
+}
+
+// Appends bytes already in the output code, a block at a time.
+inline void output_bytes(OutputStream& out, const unsigned char* bytes, std::size_t count) {
+  while (count > 0) {
+    if (out.buffer_used == out.buffer_size) output_flush(out);
+    std::size_t room = out.buffer_size - out.buffer_used;
+    std::size_t taken = count < room ? count : room;
+    std::memcpy(out.buffer + out.buffer_used, bytes, taken);
+    out.buffer_used += taken;
+    bytes += taken;
+    count -= taken;
+  }
 }
 
 inline void output_byte(OutputStream& out, unsigned char byte) {
