@@ -254,7 +254,7 @@ void write_lines(FieldSpan* spans) {
 // last piece.
 void run_record_loop() {
   build_label_filter();
-  const LinePass pass = {&output, label_may_be_chosen};
+  const LinePass pass = {&output, label_may_be_chosen, codes_are_utf8};
   const LinePass* line_pass = in_keeps_ascii && out_keeps_ascii ? &pass : nullptr;
   while (FieldSpan* spans = record_next(input, rsize_area, tsize_area, line_pass)) {
     write_lines(spans);

@@ -33,6 +33,7 @@ struct RecordBuild {
   FieldSpan* span = nullptr;         // the span being built, always the table's last
   int32_t span_count = 0;
   bool marker_written = false;  // take_run met the record's end and wrote the end marker
+  bool piece_ends = false;      // take_run stopped before a line that passes straight through
 };
 
 // After the chars area moved: every span built so far follows it.
@@ -283,12 +284,83 @@ constexpr std::size_t SPANS_PER_RUN = 64;
 // refilling the block (the longest character of any code, with room).
 constexpr std::size_t CHARACTER_ROOM = 16;
 
-// Whether the whole clean line at `line` of the block, its value at `value`
-// (== line without ':'), goes straight to the output. A line without ':'
-// has no label and is never chosen.
-bool line_passes(const LinePass* pass, const unsigned char* bytes, std::size_t line,
-                 std::size_t value) {
-  return pass != nullptr && (value == line || !pass->may_be_chosen(bytes + line, value - line));
+// The first byte from i below end that is a newline, 0 or above 0x7F, or
+// ':' too when `in_label`; end when there is none. The block's padding
+// makes the 64 bytes at every i readable. Values, being long, are scanned
+// 64 bytes at a time.
+template <bool in_label>
+std::size_t find_byte_stop(const unsigned char* bytes, std::size_t i, std::size_t end) {
+  static_assert(STREAM_PADDING >= 64);
+  if constexpr (!in_label) {
+    while (i + 64 <= end &&
+           (bytes_matching(bytes + i, NEWLINE) | bytes_matching(bytes + i + 16, NEWLINE) |
+            bytes_matching(bytes + i + 32, NEWLINE) | bytes_matching(bytes + i + 48, NEWLINE)) ==
+               0) {
+      i += 64;
+    }
+  }
+  for (; i < end; i += LANES) {
+    uint32_t bits = bytes_matching(bytes + i, NEWLINE);
+    if constexpr (in_label) bits |= bytes_equal(bytes + i, COLON);
+    if (bits != 0) {
+      std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
+      return found < end ? found : end;
+    }
+  }
+  return end;
+}
+
+// The length of the UTF-8 character at i (its first byte above 0x7F) when
+// it is well-formed, ends before `end` and is none of U+FEFF, U+FFFE,
+// U+FFFF (which the decoders drop or report); 0 otherwise.
+std::size_t clean_utf8_length(const unsigned char* bytes, std::size_t i, std::size_t end) {
+  unsigned first = bytes[i];
+  std::size_t length = first < 0xC2   ? 0
+                       : first < 0xE0 ? 2
+                       : first < 0xF0 ? 3
+                       : first < 0xF5 ? 4
+                                      : 0;
+  if (length == 0 || end - i < length) return 0;
+  // The second byte's range rules out overlong forms, surrogates and
+  // values beyond U+10FFFF.
+  unsigned second = bytes[i + 1];
+  unsigned low = first == 0xE0 ? 0xA0 : first == 0xF0 ? 0x90 : 0x80;
+  unsigned high = first == 0xED ? 0x9F : first == 0xF4 ? 0x8F : 0xBF;
+  if (second < low || second > high) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    if ((bytes[i + k] & 0xC0) != 0x80) return 0;
+  }
+  if (first == 0xEF &&
+      ((second == 0xBB && bytes[i + 2] == 0xBF) || (second == 0xBF && bytes[i + 2] >= 0xBE))) {
+    return 0;
+  }
+  return length;
+}
+
+// The newline that ends the clean value from i on, or end when the value is
+// not clean or not whole in the block.
+std::size_t clean_value_end(const LinePass& pass, const unsigned char* bytes, std::size_t i,
+                            std::size_t end) {
+  for (;;) {
+    i = find_byte_stop<false>(bytes, i, end);
+    if (i == end || bytes[i] == NEWLINE) return i;
+    std::size_t length = pass.utf8 ? clean_utf8_length(bytes, i, end) : 0;
+    if (length == 0) return end;
+    i += length;
+  }
+}
+
+// Whether the line at i would pass straight through as far as its label
+// tells: an ASCII label that the caller turns down, or none. Its value is
+// not looked at; a line that passes by its label but not by its value is
+// taken by the next piece's run.
+bool label_passes(const LinePass* pass, const unsigned char* bytes, std::size_t i,
+                  std::size_t end) {
+  if (pass == nullptr || pass->out->pending != 0) return false;
+  std::size_t stop = find_byte_stop<true>(bytes, i, end);
+  if (stop == end) return false;
+  if (bytes[stop] == NEWLINE) return true;
+  return bytes[stop] == COLON && !pass->may_be_chosen(bytes + i, stop + 1 - i);
 }
 
 // One call of take_run: the text it takes from, where its units and spans
@@ -326,9 +398,13 @@ bool take_whole_lines(Run<UnitText>&) {
 
 bool take_whole_lines(Run<AsciiText>& run) {
   std::size_t value, eol;
-  while (run.used < SPANS_PER_RUN && run.i < run.end && run.text[run.i] != NEWLINE &&
-         run.text.whole_line(run.i, run.end, value, eol)) {
-    if (line_passes(run.build.pass, run.in.buffer, run.i, value)) return false;
+  while (run.used < SPANS_PER_RUN && run.i < run.end && run.text[run.i] != NEWLINE) {
+    if (run.build.span_count + run.used > 0 &&
+        label_passes(run.build.pass, run.in.buffer, run.i, run.end)) {
+      run.build.piece_ends = true;
+      return false;
+    }
+    if (!run.text.whole_line(run.i, run.end, value, eol)) break;
     run.fresh[run.used++] = FieldSpan{run.unit_at(run.i), run.unit_at(value), run.unit_at(eol)};
     run.i = eol + 1;
   }
@@ -552,26 +628,10 @@ bool next_is_ascii_byte(const InputStream& in) {
          !AsciiText::ends_run(in.buffer[in.buffer_pos]);
 }
 
-// The first byte from i below end that is a newline, 0 or above 0x7F, or
-// ':' too when `in_label`; end when there is none. The block's padding
-// makes the sixteen bytes at every i readable.
-template <bool in_label>
-std::size_t find_byte_stop(const unsigned char* bytes, std::size_t i, std::size_t end) {
-  for (; i < end; i += LANES) {
-    uint32_t bits = bytes_matching(bytes + i, NEWLINE);
-    if constexpr (in_label) bits |= bytes_equal(bytes + i, COLON);
-    if (bits != 0) {
-      std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
-      return found < end ? found : end;
-    }
-  }
-  return end;
-}
-
 // The end of the lines from the block's position on that pass straight
-// through: whole lines of bytes from 1 to 0x7F whose labels the caller
-// turns down (the first `most` of them). The label is asked about before
-// its value is looked at, so a chosen line costs no scan of its value.
+// through: whole clean lines whose labels (all ASCII) the caller turns
+// down (the first `most` of them). The label is asked about before its value is looked at,
+// so a chosen line costs no scan of its value.
 std::size_t passing_lines_end(const LinePass& pass, const InputStream& in, std::size_t most) {
   const unsigned char* bytes = in.buffer;
   std::size_t end = in.buffer_end;
@@ -581,10 +641,9 @@ std::size_t passing_lines_end(const LinePass& pass, const InputStream& in, std::
     if (eol == end) break;
     if (bytes[eol] == COLON) {
       if (pass.may_be_chosen(bytes + i, eol + 1 - i)) break;
-      eol = find_byte_stop<false>(bytes, eol + 1, end);
-      if (eol == end) break;
+      eol = clean_value_end(pass, bytes, eol + 1, end);
     }
-    if (bytes[eol] != NEWLINE) break;
+    if (eol == end || bytes[eol] != NEWLINE) break;
     i = eol + 1;
   }
   return i;
@@ -619,13 +678,20 @@ bool read_ascii_step(RecordBuild& build, AsciiText& text, ReaderState& state, In
   } else if (state == LINE_START && in.buffer[in.buffer_pos] == NEWLINE) {
     ++in.buffer_pos;
     if (has_lines(build, in)) state = RECORD_END;
-  } else if (Passing passing = state == LINE_START ? pass_lines(build, in) : Passing::NONE;
-             passing != Passing::NONE) {
-    return passing == Passing::PASSED;
   } else {
+    if (state == LINE_START) {
+      Passing passing = pass_lines(build, in);
+      if (passing == Passing::PIECE_ENDS) return false;
+      // Lines passed stop at one that does not pass: the run takes it now.
+      if (passing == Passing::PASSED &&
+          (!next_is_ascii_byte(in) || in.buffer[in.buffer_pos] == NEWLINE)) {
+        return true;
+      }
+    }
     int32_t handed_over = -1;
     in.buffer_pos = take_run(build, text, in.buffer_pos, in.buffer_end, state, in, handed_over);
     if (handed_over >= 0) state = take_unit(build, state, static_cast<Unit>(handed_over), in);
+    if (build.piece_ends) return false;
   }
   return true;
 }

@@ -22,6 +22,9 @@ struct LinePass {
   OutputStream* out;  // where the passed lines go, in input order
   // False when no line with this label (its bytes, the ':' included) is chosen.
   bool (*may_be_chosen)(const unsigned char* label, std::size_t length);
+  // Both codes are UTF-8: a value may hold characters outside ASCII too,
+  // each well-formed and none of U+FEFF, U+FFFE, U+FFFF.
+  bool utf8;
 };
 
 // Next record of all input, or null at the end; counts records per file and
