@@ -52,3 +52,6 @@ extern bool in_keeps_ascii;
 // UTF-8): a well-formed character other than U+FEFF, U+FFFE and U+FFFF is
 // then written back as the bytes it was read from.
 extern bool codes_are_utf8;
+// True when both codes are UTF-16LE: every unit but 0, U+FEFF, U+FFFE and
+// U+FFFF is then written back as the two bytes it was read from.
+extern bool codes_are_utf16le;

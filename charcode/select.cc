@@ -21,6 +21,7 @@ std::size_t locale_longest = 1;
 bool in_keeps_ascii = false;
 bool out_keeps_ascii = false;
 bool codes_are_utf8 = false;
+bool codes_are_utf16le = false;
 void (*out_putunits_slot)(const Unit* units, std::size_t count, OutputStream& out) = nullptr;
 
 namespace {
@@ -115,6 +116,7 @@ void select_charcode() {
   in_keeps_ascii = idatautf == 8 || (idatautf == 0 && locale_keeps_ascii);
   out_keeps_ascii = odatautf == 8 || (odatautf == 0 && locale_keeps_ascii);
   bool locale_utf8 = (idatautf == 0 || odatautf == 0) && locale_speaks_utf8();
+  codes_are_utf16le = idatautf == 16 && odatautf == 16;
   codes_are_utf8 = (idatautf == 8 || (idatautf == 0 && locale_utf8)) &&
                    (odatautf == 8 || (odatautf == 0 && locale_utf8));
 }

@@ -248,14 +248,16 @@ void write_lines(FieldSpan* spans) {
   }
 }
 
-// Where both codes read and write ASCII bytes as themselves, lines that are
-// not chosen go from the input block to the output as they are; the reader
+// Where both codes read and write ASCII bytes as themselves (or both are
+// UTF-16LE), lines that are not chosen go from the input block to the
+// output as they are; the reader
 // then gives a record in pieces, and the record's empty line follows its
 // last piece.
 void run_record_loop() {
   build_label_filter();
-  const LinePass pass = {&output, label_may_be_chosen, codes_are_utf8};
-  const LinePass* line_pass = in_keeps_ascii && out_keeps_ascii ? &pass : nullptr;
+  const LinePass pass = {&output, label_may_be_chosen, codes_are_utf8, codes_are_utf16le};
+  const LinePass* line_pass =
+      (in_keeps_ascii && out_keeps_ascii) || codes_are_utf16le ? &pass : nullptr;
   while (FieldSpan* spans = record_next(input, rsize_area, tsize_area, line_pass)) {
     write_lines(spans);
     // The bulk writer takes ASCII straight into the block; out_putwc would

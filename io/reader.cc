@@ -630,13 +630,13 @@ bool next_is_ascii_byte(const InputStream& in) {
 
 // The end of the lines from the block's position on that pass straight
 // through: whole clean lines whose labels (all ASCII) the caller turns
-// down (the first `most` of them). The label is asked about before its value is looked at,
+// down. The label is asked about before its value is looked at,
 // so a chosen line costs no scan of its value.
-std::size_t passing_lines_end(const LinePass& pass, const InputStream& in, std::size_t most) {
+std::size_t passing_lines_end(const LinePass& pass, const InputStream& in) {
   const unsigned char* bytes = in.buffer;
   std::size_t end = in.buffer_end;
   std::size_t i = in.buffer_pos;
-  for (std::size_t lines = 0; lines < most && i < end && bytes[i] != NEWLINE; ++lines) {
+  while (i < end && bytes[i] != NEWLINE) {
     std::size_t eol = find_byte_stop<true>(bytes, i, end);
     if (eol == end) break;
     if (bytes[eol] == COLON) {
@@ -649,18 +649,85 @@ std::size_t passing_lines_end(const LinePass& pass, const InputStream& in, std::
   return i;
 }
 
+// The UTF-16LE unit at position p of the block.
+Unit utf16le_at(const unsigned char* bytes, std::size_t p) {
+  return static_cast<Unit>(bytes[p] | bytes[p + 1] << 8);
+}
+
+// As find_byte_stop, over UTF-16LE units: the position of the first whole
+// unit from i that may end a clean line (a newline, ':' when `in_label`, or
+// one that is not clean), or end.
+template <bool in_label>
+std::size_t find_utf16le_stop(const unsigned char* bytes, std::size_t i, std::size_t end) {
+  static_assert(STREAM_PADDING >= 16);
+  for (; i + 2 <= end; i += 16) {
+    uint32_t bits = utf16le_line_stops(bytes + i, in_label);
+    if (bits != 0) {
+      std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
+      return found + 2 <= end ? found : end;
+    }
+  }
+  return end;
+}
+
+// Whether the UTF-16LE line at i passes as far as its label tells (as
+// label_passes); `stop` is set to the label's ':' or the line's newline.
+bool utf16le_label_passes(const LinePass& pass, const unsigned char* bytes, std::size_t i,
+                          std::size_t end, std::size_t& stop) {
+  stop = find_utf16le_stop<true>(bytes, i, end);
+  if (stop == end) return false;
+  if (utf16le_at(bytes, stop) == NEWLINE) return true;
+  if (utf16le_at(bytes, stop) != COLON) return false;
+  constexpr std::size_t kLongestLabel = 128;
+  unsigned char label[kLongestLabel];
+  std::size_t length = (stop + 2 - i) / 2;
+  if (length > kLongestLabel) return false;
+  Unit units[kLongestLabel];
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(units, bytes + i, 2 * length);
+  } else {
+    for (std::size_t k = 0; k < length; ++k) units[k] = utf16le_at(bytes, i + 2 * k);
+  }
+  return narrow_ascii_prefix(units, length, label) == length && !pass.may_be_chosen(label, length);
+}
+
+// As passing_lines_end, for UTF-16LE; a label is asked about in its ASCII
+// bytes, and one that is not ASCII does not pass.
+std::size_t passing_utf16le_lines_end(const LinePass& pass, const InputStream& in) {
+  const unsigned char* bytes = in.buffer;
+  std::size_t end = in.buffer_end;
+  std::size_t i = in.buffer_pos;
+  while (i + 2 <= end && utf16le_at(bytes, i) != NEWLINE) {
+    std::size_t eol;
+    if (!utf16le_label_passes(pass, bytes, i, end, eol)) break;
+    if (utf16le_at(bytes, eol) == COLON) eol = find_utf16le_stop<false>(bytes, eol + 2, end);
+    if (eol == end || utf16le_at(bytes, eol) != NEWLINE) break;
+    i = eol + 2;
+  }
+  return i;
+}
+
 enum class Passing { NONE, PASSED, PIECE_ENDS };
 
 // Writes the lines that pass from the block's position on, all at once;
 // they belong to the record being read. When the table holds lines
 // already, nothing is written: the piece ends before the line that passes.
 Passing pass_lines(RecordBuild& build, InputStream& in) {
-  if (build.pass == nullptr || build.pass->out->pending != 0) return Passing::NONE;
+  const LinePass* pass = build.pass;
+  if (pass == nullptr || pass->out->pending != 0) return Passing::NONE;
   std::size_t from = in.buffer_pos;
-  std::size_t to = passing_lines_end(*build.pass, in, build.span_count > 0 ? 1 : SIZE_MAX);
+  if (build.span_count > 0) {
+    std::size_t stop;
+    bool passes = pass->utf16le
+                      ? in.buffer_end - from >= 2 && utf16le_at(in.buffer, from) != NEWLINE &&
+                            utf16le_label_passes(*pass, in.buffer, from, in.buffer_end, stop)
+                      : label_passes(pass, in.buffer, from, in.buffer_end);
+    return passes ? Passing::PIECE_ENDS : Passing::NONE;
+  }
+  std::size_t to =
+      pass->utf16le ? passing_utf16le_lines_end(*pass, in) : passing_lines_end(*pass, in);
   if (to == from) return Passing::NONE;
-  if (build.span_count > 0) return Passing::PIECE_ENDS;
-  output_bytes(*build.pass->out, in.buffer + from, to - from);
+  output_bytes(*pass->out, in.buffer + from, to - from);
   in.buffer_pos = to;
   in.record_open = true;
   return Passing::PASSED;
@@ -696,12 +763,28 @@ bool read_ascii_step(RecordBuild& build, AsciiText& text, ReaderState& state, In
   return true;
 }
 
+// How many units to decode ahead. Lines of UTF-16LE that may pass must
+// still be in the block, so then only the units up to the next stop (a
+// newline, mostly) are decoded, or, when the block has none, its units and
+// the one that refills it.
+std::size_t units_ahead(const RecordBuild& build, const InputStream& in) {
+  if (build.pass == nullptr || !build.pass->utf16le) return UNIT_BLOCK;
+  std::size_t stop = find_utf16le_stop<false>(in.buffer, in.buffer_pos, in.buffer_end);
+  std::size_t units = (stop - in.buffer_pos) / 2 + 1;
+  return units < UNIT_BLOCK ? units : UNIT_BLOCK;
+}
+
 // The next step of read_record in the other codes: whole blocks of units
 // are decoded ahead, and the units between two that are not stored (0,
-// 0xFFFF) are stored as runs.
-void read_units_step(RecordBuild& build, ReaderState& state, InputStream& in) {
+// 0xFFFF) are stored as runs; or, in UTF-16LE with nothing decoded ahead,
+// lines pass straight through. False when the piece ends before one.
+bool read_units_step(RecordBuild& build, ReaderState& state, InputStream& in) {
   if (in.units_pos == in.units_end) {
-    in.units_end = in_getunits(in, in.units, UNIT_BLOCK);
+    if (state == LINE_START && build.pass != nullptr && build.pass->utf16le) {
+      Passing passing = pass_lines(build, in);
+      if (passing != Passing::NONE) return passing == Passing::PASSED;
+    }
+    in.units_end = in_getunits(in, in.units, units_ahead(build, in));
     in.units_pos = 0;
   }
   // A unit block ends at its first 0xFFFF: end_of_file is still as the
@@ -710,11 +793,12 @@ void read_units_step(RecordBuild& build, ReaderState& state, InputStream& in) {
   if (UnitText::ends_run(unit) || (state == LINE_START && unit == NEWLINE)) {
     ++in.units_pos;
     state = take_unit(build, state, unit, in);
-    return;
+    return true;
   }
   UnitText text(in.units);
   int32_t none = -1;
   in.units_pos = take_run(build, text, in.units_pos, in.units_end, state, in, none);
+  return true;
 }
 
 // Bulk form of the state machine in take_unit. record_next has it inlined:
@@ -729,7 +813,7 @@ void read_units_step(RecordBuild& build, ReaderState& state, InputStream& in) {
     if (in_keeps_ascii && in.units_pos == in.units_end) {
       if (!read_ascii_step(build, text, state, in)) break;
     } else {
-      read_units_step(build, state, in);
+      if (!read_units_step(build, state, in)) break;
     }
   }
   text.keep(in);

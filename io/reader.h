@@ -17,7 +17,8 @@ struct FieldSpan {
 // Lines that go from the input block straight to an output stream, never
 // decoded: a whole line of ASCII bytes (no 0) whose label the caller turns
 // down. The caller offers it only when both codes read and write every
-// ASCII byte as itself, so the bytes written are those the units would give.
+// ASCII byte as itself (or are both UTF-16LE), so the bytes written are
+// those the units would give.
 struct LinePass {
   OutputStream* out;  // where the passed lines go, in input order
   // False when no line with this label (its bytes, the ':' included) is chosen.
@@ -25,6 +26,9 @@ struct LinePass {
   // Both codes are UTF-8: a value may hold characters outside ASCII too,
   // each well-formed and none of U+FEFF, U+FFFE, U+FFFF.
   bool utf8;
+  // Both codes are UTF-16LE instead: the lines are of two-byte units, their
+  // labels ASCII, and no unit is 0, U+FEFF, U+FFFE or U+FFFF.
+  bool utf16le;
 };
 
 // Next record of all input, or null at the end; counts records per file and
