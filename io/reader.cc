@@ -3,7 +3,10 @@
 // units (or of the input's ASCII bytes) at a time; record_read_reference is
 // the unit-by-unit state machine it must match exactly. Both report a code
 // error per undecodable sequence and a read error once per file, and
-// neither asks the stream for more after its end.
+// neither asks the stream for more after its end. With a LinePass, whole
+// clean lines that the caller turns down are copied from the input block
+// to the output without being decoded; anything not clean takes the
+// decoding path, so the bytes written are always those the units give.
 #include "io/reader.h"
 
 #include <bit>

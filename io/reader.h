@@ -2,6 +2,7 @@
 // FieldSpan (label, value, end of line) over units stored in the rsize area.
 // A record never spans two files; undecodable input is reported
 // ("code error in K-file %s(%d).\n") and the unit dropped; U+0000 is dropped.
+// Lines the caller turns down may go to the output as bytes (LinePass).
 #pragma once
 
 #include "driver/unit.h"
