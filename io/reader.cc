@@ -295,12 +295,18 @@ template <bool in_label>
 std::size_t find_byte_stop(const unsigned char* bytes, std::size_t i, std::size_t end) {
   static_assert(STREAM_PADDING >= 64);
   if constexpr (!in_label) {
-    while (i + 64 <= end &&
-           (bytes_matching(bytes + i, NEWLINE) | bytes_matching(bytes + i + 16, NEWLINE) |
-            bytes_matching(bytes + i + 32, NEWLINE) | bytes_matching(bytes + i + 48, NEWLINE)) ==
-               0) {
-      i += 64;
+    // One bit mask per 64 bytes, so a line ends with one branch.
+    for (; i < end; i += 64) {
+      uint64_t bits = 0;
+      for (int k = 0; k < 4; ++k) {
+        bits |= uint64_t{bytes_matching(bytes + i + 16 * k, NEWLINE)} << (16 * k);
+      }
+      if (bits != 0) {
+        std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
+        return found < end ? found : end;
+      }
     }
+    return end;
   }
   for (; i < end; i += LANES) {
     uint32_t bits = bytes_matching(bytes + i, NEWLINE);
