@@ -665,10 +665,23 @@ Unit utf16le_at(const unsigned char* bytes, std::size_t p) {
 
 // As find_byte_stop, over UTF-16LE units: the position of the first whole
 // unit from i that may end a clean line (a newline, ':' when `in_label`, or
-// one that is not clean), or end.
+// one that is not clean), or end; values 64 bytes at a time.
 template <bool in_label>
 std::size_t find_utf16le_stop(const unsigned char* bytes, std::size_t i, std::size_t end) {
-  static_assert(STREAM_PADDING >= 16);
+  static_assert(STREAM_PADDING >= 64);
+  if constexpr (!in_label) {
+    for (; i + 2 <= end; i += 64) {
+      uint64_t bits = 0;
+      for (int k = 0; k < 4; ++k) {
+        bits |= uint64_t{utf16le_line_stops(bytes + i + 16 * k, false)} << (16 * k);
+      }
+      if (bits != 0) {
+        std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
+        return found + 2 <= end ? found : end;
+      }
+    }
+    return end;
+  }
   for (; i + 2 <= end; i += 16) {
     uint32_t bits = utf16le_line_stops(bytes + i, in_label);
     if (bits != 0) {
