@@ -735,9 +735,31 @@ std::size_t passing_utf16le_lines_end(const LinePass& pass, const InputStream& i
 
 enum class Passing { NONE, PASSED, PIECE_ENDS };
 
+// Whether an empty line (a newline at a line's start) is whole at p.
+bool empty_line_at(const LinePass& pass, const InputStream& in, std::size_t p) {
+  if (pass.utf16le) return in.buffer_end - p >= 2 && utf16le_at(in.buffer, p) == NEWLINE;
+  return p < in.buffer_end && in.buffer[p] == NEWLINE;
+}
+
+// A record of lines that all passed ends at its empty line, which is
+// written too (its newline is the one the record loop writes after a
+// record); the empty lines after it are skipped, and the next record is
+// counted as record_next counts it.
+void end_passed_record(const LinePass& pass, InputStream& in) {
+  std::size_t newline = pass.utf16le ? 2 : 1;
+  output_bytes(*pass.out, in.buffer + in.buffer_pos, newline);
+  do {
+    in.buffer_pos += newline;
+  } while (empty_line_at(pass, in, in.buffer_pos));
+  in.record_open = false;
+  ++in.record_in_file;
+  record_number = in.record_in_file;
+}
+
 // Writes the lines that pass from the block's position on, all at once;
-// they belong to the record being read. When the table holds lines
-// already, nothing is written: the piece ends before the line that passes.
+// they belong to the record being read, and whole records of them go on to
+// the next. When the table holds lines already, nothing is written: the
+// piece ends before the line that passes.
 Passing pass_lines(RecordBuild& build, InputStream& in) {
   const LinePass* pass = build.pass;
   if (pass == nullptr || pass->out->pending != 0) return Passing::NONE;
@@ -750,13 +772,19 @@ Passing pass_lines(RecordBuild& build, InputStream& in) {
                       : label_passes(pass, in.buffer, from, in.buffer_end);
     return passes ? Passing::PIECE_ENDS : Passing::NONE;
   }
-  std::size_t to =
-      pass->utf16le ? passing_utf16le_lines_end(*pass, in) : passing_lines_end(*pass, in);
-  if (to == from) return Passing::NONE;
-  output_bytes(*pass->out, in.buffer + from, to - from);
-  in.buffer_pos = to;
-  in.record_open = true;
-  return Passing::PASSED;
+  Passing passing = Passing::NONE;
+  for (;;) {
+    from = in.buffer_pos;
+    std::size_t to =
+        pass->utf16le ? passing_utf16le_lines_end(*pass, in) : passing_lines_end(*pass, in);
+    if (to == from) return passing;
+    output_bytes(*pass->out, in.buffer + from, to - from);
+    in.buffer_pos = to;
+    in.record_open = true;
+    passing = Passing::PASSED;
+    if (!empty_line_at(*pass, in, to)) return passing;
+    end_passed_record(*pass, in);
+  }
 }
 
 // The next step of read_record in a code that keeps ASCII, with nothing
