@@ -250,9 +250,8 @@ void write_lines(FieldSpan* spans) {
 
 // Where both codes read and write ASCII bytes as themselves (or both are
 // UTF-16LE), lines that are not chosen go from the input block to the
-// output as they are; the reader
-// then gives a record in pieces, and the record's empty line follows its
-// last piece.
+// output as they are, written by the reader; it then gives a record in
+// pieces, and the record's empty line follows its last piece.
 void run_record_loop() {
   build_label_filter();
   const LinePass pass = {&output, label_may_be_chosen, codes_are_utf8, codes_are_utf16le};
