@@ -215,8 +215,8 @@ bool label_may_be_chosen(const unsigned char* label, std::size_t length) {
   constexpr std::size_t kLongestCopied = 128;
   if (!could_be_listed(label[0], length)) return false;
   if (length > kLongestCopied) return true;
-  Unit units[kLongestCopied];
-  for (std::size_t k = 0; k < length; ++k) units[k] = label[k];
+  Unit units[kLongestCopied + LANES];
+  for (std::size_t k = 0; k < length; k += LANES) widen_bytes(label + k, units + k);
   FieldEntry* entry = nullptr;
   return label_choice(units, length, &entry) != 0;
 }

@@ -701,7 +701,7 @@ bool utf16le_label_passes(const LinePass& pass, const unsigned char* bytes, std:
   if (utf16le_at(bytes, stop) == NEWLINE) return true;
   if (utf16le_at(bytes, stop) != COLON) return false;
   constexpr std::size_t kLongestLabel = 128;
-  unsigned char label[kLongestLabel];
+  unsigned char label[kLongestLabel + LANES];  // the caller may read LANES past the label
   std::size_t length = (stop + 2 - i) / 2;
   if (length > kLongestLabel) return false;
   Unit units[kLongestLabel + 8];

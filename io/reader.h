@@ -22,7 +22,8 @@ struct FieldSpan {
 // those the units would give.
 struct LinePass {
   OutputStream* out;  // where the passed lines go, in input order
-  // False when no line with this label (its bytes, the ':' included) is chosen.
+  // False when no line with this label (its bytes, the ':' included) is
+  // chosen. The sixteen bytes after the label are readable.
   bool (*may_be_chosen)(const unsigned char* label, std::size_t length);
   // Both codes are UTF-8: a value may hold characters outside ASCII too,
   // each well-formed and none of U+FEFF, U+FFFE, U+FFFF.
