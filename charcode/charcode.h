@@ -48,3 +48,10 @@ std::size_t in_getunits(InputStream& in, Unit* units, std::size_t capacity);
 // unit of the same value (UTF-8, and the locale's code when it maps ASCII to
 // itself): the record reader may then take such bytes from the input block.
 extern bool in_keeps_ascii;
+// True when both codes are UTF-8 (8, or a locale whose characters are
+// UTF-8): a well-formed character other than U+FEFF, U+FFFE and U+FFFF is
+// then written back as the bytes it was read from.
+extern bool codes_are_utf8;
+// True when both codes are UTF-16LE: every unit but 0, U+FEFF, U+FFFE and
+// U+FFFF is then written back as the two bytes it was read from.
+extern bool codes_are_utf16le;

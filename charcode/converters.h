@@ -11,6 +11,8 @@
 // only then may the locale converters copy runs of ASCII without asking it.
 extern bool locale_keeps_ascii;
 bool locale_ascii_round_trips();
+// True when the locale reads and writes characters as UTF-8 (asked once).
+bool locale_speaks_utf8();
 // The locale's longest character (locale_max_length()), asked once as well.
 extern std::size_t locale_longest;
 

@@ -143,7 +143,33 @@ inline std::size_t find_unit_of(const Unit* units, Unit a, Unit b, Unit c, Unit 
   return bits == 0 ? LANES : static_cast<std::size_t>(std::countr_zero(bits));
 }
 
+// Bits 2k and 2k + 1 set for each of the eight UTF-16LE units at `bytes`
+// (two bytes each, low first) that may end a clean line: a newline, ':'
+// when `with_colon`, 0, U+FEFF, U+FFFE, U+FFFF. Two masked comparisons
+// find them, and with them U+0002, U+0008 and U+FEFE, which the caller
+// then sees as units that are not clean.
+inline uint32_t utf16le_line_stops(const unsigned char* bytes, bool with_colon) {
+  UnitLanes lanes;
+  std::memcpy(&lanes, bytes, sizeof lanes);
+  if constexpr (std::endian::native == std::endian::big) {
+    lanes = static_cast<UnitLanes>((lanes << 8) | (lanes >> 8));
+  }
+  UnitLanes mask = std::bit_cast<UnitLanes>(((lanes & 0xFFF5) == 0) | ((lanes | 0x0101) == 0xFFFF));
+  if (with_colon) mask |= std::bit_cast<UnitLanes>(lanes == 0x3A);
+  return top_bits(std::bit_cast<ByteLanes>(mask));
+}
+
 #else
+
+inline uint32_t utf16le_line_stops(const unsigned char* bytes, bool with_colon) {
+  uint32_t bits = 0;
+  for (std::size_t j = 0; j < 8; ++j) {
+    unsigned unit = bytes[2 * j] | bytes[2 * j + 1] << 8;
+    bool stop = (unit & 0xFFF5) == 0 || (unit | 0x0101) == 0xFFFF || (with_colon && unit == 0x3A);
+    bits |= static_cast<uint32_t>(stop) * (3u << (2 * j));
+  }
+  return bits;
+}
 
 inline bool narrow_lanes_if_ascii(const Unit* units, std::size_t count, unsigned char* bytes) {
   Unit any = 0;

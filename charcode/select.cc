@@ -2,6 +2,7 @@
 // and the installation of one converter family into the slots (and the bulk
 // forms beside them). Bad values are counted errors and fall back to 0.
 #include <cstdlib>
+#include <cstring>
 
 #include "charcode/converters.h"
 #include "charcode/locale_memo.h"
@@ -19,6 +20,8 @@ bool locale_keeps_ascii = false;
 std::size_t locale_longest = 1;
 bool in_keeps_ascii = false;
 bool out_keeps_ascii = false;
+bool codes_are_utf8 = false;
+bool codes_are_utf16le = false;
 void (*out_putunits_slot)(const Unit* units, std::size_t count, OutputStream& out) = nullptr;
 
 namespace {
@@ -112,6 +115,45 @@ void select_charcode() {
   locale_keeps_ascii = locale_ascii_round_trips();
   in_keeps_ascii = idatautf == 8 || (idatautf == 0 && locale_keeps_ascii);
   out_keeps_ascii = odatautf == 8 || (odatautf == 0 && locale_keeps_ascii);
+  bool locale_utf8 = (idatautf == 0 || odatautf == 0) && locale_speaks_utf8();
+  codes_are_utf16le = idatautf == 16 && odatautf == 16;
+  codes_are_utf8 = (idatautf == 8 || (idatautf == 0 && locale_utf8)) &&
+                   (odatautf == 8 || (odatautf == 0 && locale_utf8));
+}
+
+// Asked once here: characters of every length, at the edges of their
+// lengths, read and written as UTF-8 writes them.
+bool locale_speaks_utf8() {
+  struct Sample {
+    char32_t code_point;
+    const char* bytes;
+  };
+  static const Sample kSamples[] = {
+      {0x80, "\xC2\x80"},
+      {0xE9, "\xC3\xA9"},
+      {0x7FF, "\xDF\xBF"},
+      {0x800, "\xE0\xA0\x80"},
+      {0x65E5, "\xE6\x97\xA5"},
+      {0xFFFD, "\xEF\xBF\xBD"},
+      {0x10000, "\xF0\x90\x80\x80"},
+      {0x1F600, "\xF0\x9F\x98\x80"},
+      {0x10FFFF, "\xF4\x8F\xBF\xBF"},
+  };
+  if (!locale_keeps_ascii) return false;
+  for (const Sample& sample : kSamples) {
+    int length = static_cast<int>(std::strlen(sample.bytes));
+    char32_t code_point = 0;
+    if (locale_decode_char(sample.bytes, static_cast<std::size_t>(length), code_point) != length ||
+        code_point != sample.code_point) {
+      return false;
+    }
+    char bytes[64];
+    if (locale_encode_char(sample.code_point, bytes) != length ||
+        std::memcmp(bytes, sample.bytes, static_cast<std::size_t>(length)) != 0) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // Asked once here, so the bulk converters never ask the locale per unit.

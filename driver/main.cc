@@ -176,37 +176,61 @@ void check_field_formats() {
 // walking the list.
 FieldIndex field_index;
 
+// The one place a label is looked up: 0 when its line is not chosen, 1
+// with the listed entry, other values for the default format.
+int32_t label_choice(const Unit* label, std::size_t length, FieldEntry** entry) {
+  return field_index_lookup(field_index, label, length, entry);
+}
+
+// The same question on a label's ASCII bytes, for the lines that may pass
+// straight through.
+bool label_may_be_chosen(const unsigned char* label, std::size_t length) {
+  return field_index_lookup_ascii(field_index, reinterpret_cast<const char*>(label), length,
+                                  nullptr) != 0;
+}
+
 // The lines of a record lie one after another in the rsize area, so a run of
 // lines that are not chosen is written with one call.
-void run_record_loop() {
-  field_index_build(field_list, field_index);
-  while (FieldSpan* spans = record_next(input, rsize_area, tsize_area)) {
-    const Unit* unchosen = nullptr;  // start of the run of lines not yet written
-    FieldSpan* span = spans;
-    for (; span->line != nullptr; ++span) {
-      FieldEntry* entry = nullptr;
-      std::size_t label_length = static_cast<std::size_t>(span->value - span->line);
-      int32_t chosen = field_index_lookup(field_index, span->line, label_length, &entry);
-      if (chosen == 0) {
-        assert(span == spans || span->line == span[-1].eol + 1);
-        if (unchosen == nullptr) unchosen = span->line;
-        continue;
-      }
-      if (unchosen != nullptr) {
-        out_putunits(unchosen, static_cast<std::size_t>(span->line - unchosen), output);
-        unchosen = nullptr;
-      }
-      current_field = {span->line, span->value, nullptr, chosen == 1 ? entry->compiled : nullptr,
-                       nullptr};
-      unpack_field(span->value, &span->eol, current_field_list, wsize_area, output);
+void write_lines(FieldSpan* spans) {
+  const Unit* unchosen = nullptr;  // start of the run of lines not yet written
+  FieldSpan* span = spans;
+  for (; span->line != nullptr; ++span) {
+    FieldEntry* entry = nullptr;
+    int32_t chosen =
+        label_choice(span->line, static_cast<std::size_t>(span->value - span->line), &entry);
+    if (chosen == 0) {
+      assert(span == spans || span->line == span[-1].eol + 1);
+      if (unchosen == nullptr) unchosen = span->line;
+      continue;
     }
     if (unchosen != nullptr) {
-      out_putunits(unchosen, static_cast<std::size_t>(span[-1].eol + 1 - unchosen), output);
+      out_putunits(unchosen, static_cast<std::size_t>(span->line - unchosen), output);
+      unchosen = nullptr;
     }
+    current_field = {span->line, span->value, nullptr, chosen == 1 ? entry->compiled : nullptr,
+                     nullptr};
+    unpack_field(span->value, &span->eol, current_field_list, wsize_area, output);
+  }
+  if (unchosen != nullptr) {
+    out_putunits(unchosen, static_cast<std::size_t>(span[-1].eol + 1 - unchosen), output);
+  }
+}
+
+// Where both codes read and write ASCII bytes as themselves (or both are
+// UTF-16LE), lines that are not chosen go from the input block to the
+// output as they are, written by the reader; it then gives a record in
+// pieces, and the record's empty line follows its last piece.
+void run_record_loop() {
+  field_index_build(field_list, field_index);
+  const LinePass pass = {&output, label_may_be_chosen, codes_are_utf8, codes_are_utf16le};
+  const LinePass* line_pass =
+      (in_keeps_ascii && out_keeps_ascii) || codes_are_utf16le ? &pass : nullptr;
+  while (FieldSpan* spans = record_next(input, rsize_area, tsize_area, line_pass)) {
+    write_lines(spans);
     // The bulk writer takes ASCII straight into the block; out_putwc would
     // go through the code's own writer for every record.
     static constexpr Unit kNewline = u'\n';
-    out_putunits(&kNewline, 1, output);
+    if (!input.record_open) out_putunits(&kNewline, 1, output);
     area_reset(tsize_area);
     area_reset(rsize_area);
   }

@@ -3,7 +3,10 @@
 // units (or of the input's ASCII bytes) at a time; record_read_reference is
 // the unit-by-unit state machine it must match exactly. Both report a code
 // error per undecodable sequence and a read error once per file, and
-// neither asks the stream for more after its end.
+// neither asks the stream for more after its end. With a LinePass, whole
+// clean lines that the caller turns down are copied from the input block
+// to the output without being decoded; anything not clean takes the
+// decoding path, so the bytes written are always those the units give.
 #include "io/reader.h"
 
 #include <bit>
@@ -28,10 +31,12 @@ enum ReaderState { LINE_START, IN_LABEL, AFTER_COLON, IN_VALUE, RECORD_END };
 struct RecordBuild {
   StorageArea& chars;                // the record's units
   StorageArea& spans;                // its FieldSpan table
+  const LinePass* pass;              // lines that go straight to the output, or null
   FieldSpan* table_start = nullptr;  // first span; null until the first line begins
   FieldSpan* span = nullptr;         // the span being built, always the table's last
   int32_t span_count = 0;
   bool marker_written = false;  // take_run met the record's end and wrote the end marker
+  bool piece_ends = false;      // take_run stopped before a line that passes straight through
 };
 
 // After the chars area moved: every span built so far follows it.
@@ -116,17 +121,27 @@ void report_code_error() {
   message(MSG_ERROR, "code error in K-file %s(%d).\n", current_file_name, record_number);
 }
 
+// Whether an empty line ends the record: it has lines in the table, or
+// lines that passed straight through.
+inline bool has_lines(const RecordBuild& build, const InputStream& in) {
+  return build.span_count > 0 || in.record_open;
+}
+
 // The end marker: a span of nulls whose eol is a 0 unit after the last line.
-inline FieldSpan* finish_record(RecordBuild& build) {
-  if (build.span_count > 0 && !build.marker_written) {
+// A record whose lines all passed straight through is the marker alone.
+inline FieldSpan* finish_record(RecordBuild& build, ReaderState state, InputStream& in) {
+  bool lines = has_lines(build, in);
+  if (lines && !build.marker_written) {
     FieldSpan* marker = reserve_spans(build, 1);
     *marker = FieldSpan{nullptr, nullptr, nullptr};
+    if (build.table_start == nullptr) build.table_start = marker;
     build.span = marker;  // before the chars area may move: the range must end in the table
     Unit* terminator = reserve_units(build, 1);
     *terminator = 0;
     marker->eol = terminator;
   }
-  return build.span_count > 0 ? build.table_start : nullptr;
+  in.record_open = state != RECORD_END;
+  return lines ? build.table_start : nullptr;
 }
 
 // The two texts a run is taken from: the decoded units, and, when the input
@@ -273,145 +288,319 @@ constexpr std::size_t SPANS_PER_RUN = 64;
 // refilling the block (the longest character of any code, with room).
 constexpr std::size_t CHARACTER_ROOM = 16;
 
+// The first byte from i below end that is a newline, 0 or above 0x7F, or
+// ':' too when `in_label`; end when there is none. The block's padding
+// makes the 64 bytes at every i readable. Values, being long, are scanned
+// 64 bytes at a time.
+template <bool in_label>
+std::size_t find_byte_stop(const unsigned char* bytes, std::size_t i, std::size_t end) {
+  static_assert(STREAM_PADDING >= 64);
+  if constexpr (!in_label) {
+    // One bit mask per 64 bytes, so a line ends with one branch.
+    for (; i < end; i += 64) {
+      uint64_t bits = 0;
+      for (int k = 0; k < 4; ++k) {
+        bits |= uint64_t{bytes_matching(bytes + i + 16 * k, NEWLINE)} << (16 * k);
+      }
+      if (bits != 0) {
+        std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
+        return found < end ? found : end;
+      }
+    }
+    return end;
+  }
+  for (; i < end; i += LANES) {
+    uint32_t bits = bytes_matching(bytes + i, NEWLINE);
+    if constexpr (in_label) bits |= bytes_equal(bytes + i, COLON);
+    if (bits != 0) {
+      std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
+      return found < end ? found : end;
+    }
+  }
+  return end;
+}
+
+// The length of the UTF-8 character at i (its first byte above 0x7F) when
+// it is well-formed, ends before `end` and is none of U+FEFF, U+FFFE,
+// U+FFFF (which the decoders drop or report); 0 otherwise.
+std::size_t clean_utf8_length(const unsigned char* bytes, std::size_t i, std::size_t end) {
+  unsigned first = bytes[i];
+  std::size_t length = first < 0xC2   ? 0
+                       : first < 0xE0 ? 2
+                       : first < 0xF0 ? 3
+                       : first < 0xF5 ? 4
+                                      : 0;
+  if (length == 0 || end - i < length) return 0;
+  // The second byte's range rules out overlong forms, surrogates and
+  // values beyond U+10FFFF.
+  unsigned second = bytes[i + 1];
+  unsigned low = first == 0xE0 ? 0xA0 : first == 0xF0 ? 0x90 : 0x80;
+  unsigned high = first == 0xED ? 0x9F : first == 0xF4 ? 0x8F : 0xBF;
+  if (second < low || second > high) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    if ((bytes[i + k] & 0xC0) != 0x80) return 0;
+  }
+  if (first == 0xEF &&
+      ((second == 0xBB && bytes[i + 2] == 0xBF) || (second == 0xBF && bytes[i + 2] >= 0xBE))) {
+    return 0;
+  }
+  return length;
+}
+
+// The newline that ends the clean value from i on, or end when the value is
+// not clean or not whole in the block.
+std::size_t clean_value_end(const LinePass& pass, const unsigned char* bytes, std::size_t i,
+                            std::size_t end) {
+  for (;;) {
+    i = find_byte_stop<false>(bytes, i, end);
+    if (i == end || bytes[i] == NEWLINE) return i;
+    std::size_t length = pass.utf8 ? clean_utf8_length(bytes, i, end) : 0;
+    if (length == 0) return end;
+    i += length;
+  }
+}
+
+// Whether the line at i would pass straight through as far as its label
+// tells: an ASCII label that the caller turns down, or none. Its value is
+// not looked at; a line that passes by its label but not by its value is
+// taken by the next piece's run.
+bool label_passes(const LinePass* pass, const unsigned char* bytes, std::size_t i,
+                  std::size_t end) {
+  if (pass == nullptr || pass->out->pending != 0) return false;
+  std::size_t stop = find_byte_stop<true>(bytes, i, end);
+  if (stop == end) return false;
+  if (bytes[stop] == NEWLINE) return true;
+  return bytes[stop] == COLON && !pass->may_be_chosen(bytes + i, stop + 1 - i);
+}
+
+// One call of take_run: the text it takes from, where its units and spans
+// go, and how far it has come. The run's units, and its new spans when it
+// reaches a line's start, are reserved as many as they could be, all at
+// once, and what the run does not use is given back; so no reservation
+// happens while pointers into the run are set.
+template <class Text>
+struct Run {
+  RecordBuild& build;
+  Text& text;
+  InputStream& in;
+  ReaderState& state;          // the state machine's, carried from run to run
+  std::size_t i;               // the next position of the text to take
+  std::size_t end;             // the end of the text
+  Unit* stored_end;            // one past the units reserved for the run
+  Unit* segment;               // where the unit of position segment_from is stored
+  std::size_t segment_from;    // first position of the segment being copied
+  FieldSpan* fresh = nullptr;  // spans reserved once the run reaches a line's start
+  std::size_t used = 0;        // fresh spans set so far
+  FieldSpan* span;             // the line being taken (null before the first)
+  int32_t handed_over = -1;    // a decoded unit left for take_unit, or -1
+
+  Unit* unit_at(std::size_t position) const { return segment + (position - segment_from); }
+  bool at_stop() const { return i == end || Text::ends_run(text[i]); }
+};
+
+// A whole clean line of the input block at a line's start needs no state
+// machine: its span is set from the positions of its ':' and newline.
+// False when the lines stop before one that passes straight through, which
+// the piece must end before.
+bool take_whole_lines(Run<UnitText>&) {
+  return true;
+}
+
+bool take_whole_lines(Run<AsciiText>& run) {
+  std::size_t value, eol;
+  while (run.used < SPANS_PER_RUN && run.i < run.end && run.text[run.i] != NEWLINE) {
+    if (run.build.span_count + run.used > 0 &&
+        label_passes(run.build.pass, run.in.buffer, run.i, run.end)) {
+      run.build.piece_ends = true;
+      return false;
+    }
+    if (!run.text.whole_line(run.i, run.end, value, eol)) break;
+    run.fresh[run.used++] = FieldSpan{run.unit_at(run.i), run.unit_at(value), run.unit_at(eol)};
+    run.i = eol + 1;
+  }
+  return true;
+}
+
+// The character at i, not ASCII, decoded where it stands in the input block
+// (one byte and more become one or two units, so the run goes on in a new
+// segment after it). False when it is left to take_unit: a 0 byte, too few
+// bytes left, a unit the state machine must see itself (newline, ':', the
+// end; left in handed_over), or a block that moved under the decoder.
+bool take_character(Run<UnitText>&) {
+  return false;
+}
+
+bool take_character(Run<AsciiText>& run) {
+  if (run.text[run.i] == 0 || run.end - run.i < CHARACTER_ROOM ||
+      run.stored_end - run.unit_at(run.i) < 2) {
+    return false;
+  }
+  run.text.copy(run.segment, run.segment_from, run.i - run.segment_from);
+  run.segment = run.unit_at(run.i);
+  InputStream& in = run.in;
+  in.buffer_pos = run.i;
+  uint32_t moves = in.block_moves;
+  Unit units[2] = {in_getwc(in), 0};
+  int count = 1;
+  if (in.pending != 0) units[count++] = in_getwc(in);
+  run.segment_from = in.buffer_pos;
+  run.i = run.segment_from;
+  if (in.block_moves != moves) run.text.forget();
+  for (int k = 0; k < count; ++k) {
+    Unit unit = units[k];
+    if (unit == 0) continue;
+    if (unit == END_OR_ERROR && !in.end_of_file) {
+      report_code_error();
+      continue;
+    }
+    if (unit == END_OR_ERROR || unit == NEWLINE || unit == COLON) {
+      run.handed_over = unit;  // only ever the one unit of its character
+      return false;
+    }
+    *run.segment++ = unit;
+    if (run.state == AFTER_COLON) {
+      run.span->value = run.segment - 1;
+      run.state = IN_VALUE;
+    }
+  }
+  return in.block_moves == moves;
+}
+
+// Each step takes what its state allows and says whether the run goes on;
+// a run stops at the end of its text, and at a unit that ends a run unless
+// take_character decodes it.
+
+// LINE_START: whole lines, then the span of the line that begins here.
+template <class Text>
+bool start_line(Run<Text>& run) {
+  if (run.fresh == nullptr) {
+    RecordBuild& build = run.build;
+    run.fresh = reserve_spans(build, SPANS_PER_RUN);
+    // The spans area may have moved: only table_start follows it.
+    if (build.span_count > 0) build.span = build.table_start + (build.span_count - 1);
+  }
+  if (!take_whole_lines(run) || run.at_stop() || run.text[run.i] == NEWLINE ||
+      run.used == SPANS_PER_RUN) {
+    return false;
+  }
+  run.span = &run.fresh[run.used++];
+  *run.span = FieldSpan{run.unit_at(run.i), nullptr, nullptr};
+  run.state = IN_LABEL;
+  return true;
+}
+
+// IN_LABEL: up to the label's ':', or the newline of a line without one.
+template <class Text>
+bool take_label(Run<Text>& run) {
+  run.i = run.text.template find_stop<true>(run.i, run.end);
+  if (run.at_stop()) return run.i != run.end && take_character(run);
+  if (run.text[run.i] == NEWLINE) {
+    run.span->value = run.span->line;
+    run.span->eol = run.unit_at(run.i++);
+    run.state = LINE_START;
+    return true;
+  }
+  ++run.i;  // the label's ':'
+  run.state = AFTER_COLON;
+  return true;
+}
+
+// AFTER_COLON: the value begins with the next unit stored.
+template <class Text>
+bool begin_value(Run<Text>& run) {
+  if (run.at_stop()) return run.i != run.end && take_character(run);
+  run.span->value = run.unit_at(run.i);
+  run.state = IN_VALUE;
+  return true;
+}
+
+// IN_VALUE: up to the line's newline.
+template <class Text>
+bool take_value(Run<Text>& run) {
+  run.i = run.text.template find_stop<false>(run.i, run.end);
+  if (run.at_stop()) return run.i != run.end && take_character(run);
+  run.span->eol = run.unit_at(run.i++);
+  run.state = LINE_START;
+  return true;
+}
+
+template <class Text>
+bool take_step(Run<Text>& run) {
+  switch (run.state) {
+    case LINE_START:
+      return start_line(run);
+    case IN_LABEL:
+      return take_label(run);
+    case AFTER_COLON:
+      return begin_value(run);
+    case IN_VALUE:
+      return take_value(run);
+    case RECORD_END:
+      break;
+  }
+  return false;
+}
+
+// The empty line that ends the record, right after the run: the end marker
+// and its 0 unit go where finish_record would reserve them, into room
+// reserved already.
+template <class Text>
+void end_record_in_run(Run<Text>& run, Unit* next_unit) {
+  RecordBuild& build = run.build;
+  if (run.state != LINE_START || run.i == run.end || run.text[run.i] != NEWLINE ||
+      build.span_count == 0 || run.used == SPANS_PER_RUN || next_unit == run.stored_end) {
+    return;
+  }
+  *next_unit = 0;
+  run.fresh[run.used++] = FieldSpan{nullptr, nullptr, next_unit};
+  build.chars.head = reinterpret_cast<char*>(next_unit + 1);
+  build.marker_written = true;
+  run.state = RECORD_END;
+  ++run.i;
+}
+
+// Copies the last segment, gives back the units and spans the run did not
+// use, and adds its spans to the table.
+template <class Text>
+void finish_run(Run<Text>& run) {
+  RecordBuild& build = run.build;
+  run.text.copy(run.segment, run.segment_from, run.i - run.segment_from);
+  Unit* next_unit = run.unit_at(run.i);
+  build.chars.head = reinterpret_cast<char*>(next_unit);
+  if (run.fresh == nullptr) return;
+  if (run.used > 0) {
+    if (build.table_start == nullptr) build.table_start = run.fresh;
+    build.span = run.fresh + run.used - 1;
+    build.span_count += static_cast<int32_t>(run.used);
+  }
+  end_record_in_run(run, next_unit);
+  build.spans.head = reinterpret_cast<char*>(run.fresh + run.used);
+}
+
 // Takes a run from `text` (positions from `from` below `end`): the units
 // that the state machine would store one after another, up to one that ends
-// a run, the empty line that ends the record, or the end; the unit at
-// `from` is one that is stored. The state machine's transitions are taken a
-// line at a time. The run's units, and its new spans when it reaches a
-// line's start, are reserved as many as they could be, all at once
-// (consecutive, like one reservation each), and what the run did not use is
-// given back; so no reservation happens while pointers into the run are
-// set. Returns the position after the run.
-//
-// In the input block, a character that is not ASCII inside a line is
-// decoded where it stands (one byte and more become one or two units, so
-// the run goes on in a new segment after it). A decoded unit that the state
-// machine must see itself (newline, ':', the end) ends the run and is left
-// in `handed_over` for take_unit.
+// a run, the empty line that ends the record, a line that passes straight
+// through, or the end; the unit at `from` is one that is stored. Returns
+// the position after the run; a unit left for take_unit is in handed_over.
 template <class Text>
 std::size_t take_run(RecordBuild& build, Text& text, std::size_t from, std::size_t end,
                      ReaderState& state, InputStream& in, int32_t& handed_over) {
   Unit* stored = reserve_units(build, end - from);
-  Unit* stored_end = stored + (end - from);
-  Unit* segment = stored;  // where the unit of position segment_from is stored
-  std::size_t segment_from = from;
-  auto unit_at = [&](std::size_t i) { return segment + (i - segment_from); };
-  FieldSpan* fresh = nullptr;  // reserved when the run reaches a line's start
-  std::size_t used = 0;
-  FieldSpan* span = state == LINE_START ? nullptr : build.span;
-  std::size_t i = from;
-  // Decodes the character at i in place; false when it is left to take_unit.
-  auto take_character = [&]() {
-    if constexpr (!std::is_same_v<Text, AsciiText>) {
-      return false;
-    } else {
-      if (text[i] == 0 || end - i < CHARACTER_ROOM || stored_end - unit_at(i) < 2) return false;
-      text.copy(segment, segment_from, i - segment_from);
-      segment = unit_at(i);
-      in.buffer_pos = i;
-      uint32_t moves = in.block_moves;
-      Unit units[2] = {in_getwc(in), 0};
-      int count = 1;
-      if (in.pending != 0) units[count++] = in_getwc(in);
-      segment_from = in.buffer_pos;
-      if (in.block_moves != moves) text.forget();
-      for (int k = 0; k < count; ++k) {
-        Unit unit = units[k];
-        if (unit == 0) continue;
-        if (unit == END_OR_ERROR && !in.end_of_file) {
-          report_code_error();
-          continue;
-        }
-        if (unit == END_OR_ERROR || unit == NEWLINE || unit == COLON) {
-          handed_over = unit;  // only ever the one unit of its character
-          i = segment_from;
-          return false;
-        }
-        *segment++ = unit;
-        if (state == AFTER_COLON) {
-          span->value = segment - 1;
-          state = IN_VALUE;
-        }
-      }
-      i = segment_from;
-      return in.block_moves == moves;
-    }
-  };
-  for (;;) {
-    if (state == LINE_START) {
-      if (fresh == nullptr) {
-        fresh = reserve_spans(build, SPANS_PER_RUN);
-        if (build.span_count > 0) build.span = build.table_start + (build.span_count - 1);
-      }
-      if constexpr (std::is_same_v<Text, AsciiText>) {
-        std::size_t value, eol;
-        while (used < SPANS_PER_RUN && i < end && text[i] != NEWLINE &&
-               text.whole_line(i, end, value, eol)) {
-          fresh[used++] = FieldSpan{unit_at(i), unit_at(value), unit_at(eol)};
-          i = eol + 1;
-        }
-      }
-      if (i == end || text[i] == NEWLINE || Text::ends_run(text[i]) || used == SPANS_PER_RUN) break;
-      span = &fresh[used++];
-      *span = FieldSpan{unit_at(i), nullptr, nullptr};
-      state = IN_LABEL;
-    }
-    if (state == IN_LABEL) {
-      i = text.template find_stop<true>(i, end);
-      if (i == end) break;
-      if (Text::ends_run(text[i])) {
-        if (take_character()) continue;
-        break;
-      }
-      if (text[i] == NEWLINE) {
-        span->value = span->line;
-        span->eol = unit_at(i++);
-        state = LINE_START;
-        continue;
-      }
-      ++i;  // the label's ':'
-      state = AFTER_COLON;
-    }
-    if (state == AFTER_COLON) {
-      if (i == end) break;
-      if (Text::ends_run(text[i])) {
-        if (take_character()) continue;
-        break;
-      }
-      span->value = unit_at(i);
-      state = IN_VALUE;
-    }
-    i = text.template find_stop<false>(i, end);
-    if (i == end) break;
-    if (Text::ends_run(text[i])) {
-      if (take_character()) continue;
-      break;
-    }
-    span->eol = unit_at(i++);
-    state = LINE_START;
+  Run<Text> run{.build = build,
+                .text = text,
+                .in = in,
+                .state = state,
+                .i = from,
+                .end = end,
+                .stored_end = stored + (end - from),
+                .segment = stored,
+                .segment_from = from,
+                .span = state == LINE_START ? nullptr : build.span};
+  while (take_step(run)) {
   }
-  text.copy(segment, segment_from, i - segment_from);
-  Unit* next_unit = unit_at(i);
-  build.chars.head = reinterpret_cast<char*>(next_unit);
-  if (fresh == nullptr) return i;
-  if (used > 0) {
-    if (build.table_start == nullptr) build.table_start = fresh;
-    build.span = fresh + used - 1;
-    build.span_count += static_cast<int32_t>(used);
-  }
-  // The empty line that ends the record: the end marker and its 0 unit go
-  // where finish_record would reserve them, into room reserved already.
-  if (state == LINE_START && i < end && text[i] == NEWLINE && build.span_count > 0 &&
-      used < SPANS_PER_RUN && next_unit < stored_end) {
-    *next_unit = 0;
-    fresh[used++] = FieldSpan{nullptr, nullptr, next_unit};
-    build.chars.head = reinterpret_cast<char*>(next_unit + 1);
-    build.marker_written = true;
-    state = RECORD_END;
-    ++i;
-  }
-  build.spans.head = reinterpret_cast<char*>(fresh + used);
-  return i;
+  finish_run(run);
+  handed_over = run.handed_over;
+  return run.i;
 }
 
 // One unit through the state machine, exactly as the transition table says;
@@ -427,7 +616,7 @@ ReaderState take_unit(RecordBuild& build, ReaderState state, Unit unit, InputStr
     return RECORD_END;
   }
   if (state == LINE_START) {
-    if (unit == NEWLINE) return build.span_count > 0 ? RECORD_END : LINE_START;
+    if (unit == NEWLINE) return has_lines(build, in) ? RECORD_END : LINE_START;
     new_span(build);
     state = IN_LABEL;
   }
@@ -449,76 +638,267 @@ bool next_is_ascii_byte(const InputStream& in) {
          !AsciiText::ends_run(in.buffer[in.buffer_pos]);
 }
 
-// Bulk form of the state machine in take_unit. When the input code keeps
-// ASCII, runs of ASCII bytes are taken from the input block (one
-// reservation and one copy each) and every other unit comes from in_getwc
-// one at a time. Otherwise whole blocks of units are decoded ahead, and the
-// units between two that are not stored (0, 0xFFFF) are stored as runs.
-// record_next has it inlined: a record's call and its saved registers cost
-// about as much as a short line.
+// The end of the lines from the block's position on that pass straight
+// through: whole clean lines whose labels (all ASCII) the caller turns
+// down. The label is asked about before its value is looked at,
+// so a chosen line costs no scan of its value.
+std::size_t passing_lines_end(const LinePass& pass, const InputStream& in) {
+  const unsigned char* bytes = in.buffer;
+  std::size_t end = in.buffer_end;
+  std::size_t i = in.buffer_pos;
+  while (i < end && bytes[i] != NEWLINE) {
+    std::size_t eol = find_byte_stop<true>(bytes, i, end);
+    if (eol == end) break;
+    if (bytes[eol] == COLON) {
+      if (pass.may_be_chosen(bytes + i, eol + 1 - i)) break;
+      eol = clean_value_end(pass, bytes, eol + 1, end);
+    }
+    if (eol == end || bytes[eol] != NEWLINE) break;
+    i = eol + 1;
+  }
+  return i;
+}
+
+// The UTF-16LE unit at position p of the block.
+Unit utf16le_at(const unsigned char* bytes, std::size_t p) {
+  return static_cast<Unit>(bytes[p] | bytes[p + 1] << 8);
+}
+
+// As find_byte_stop, over UTF-16LE units: the position of the first whole
+// unit from i that may end a clean line (a newline, ':' when `in_label`, or
+// one that is not clean), or end; values 64 bytes at a time.
+template <bool in_label>
+std::size_t find_utf16le_stop(const unsigned char* bytes, std::size_t i, std::size_t end) {
+  static_assert(STREAM_PADDING >= 64);
+  if constexpr (!in_label) {
+    for (; i + 2 <= end; i += 64) {
+      uint64_t bits = 0;
+      for (int k = 0; k < 4; ++k) {
+        bits |= uint64_t{utf16le_line_stops(bytes + i + 16 * k, false)} << (16 * k);
+      }
+      if (bits != 0) {
+        std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
+        return found + 2 <= end ? found : end;
+      }
+    }
+    return end;
+  }
+  for (; i + 2 <= end; i += 16) {
+    uint32_t bits = utf16le_line_stops(bytes + i, in_label);
+    if (bits != 0) {
+      std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
+      return found + 2 <= end ? found : end;
+    }
+  }
+  return end;
+}
+
+// Whether the UTF-16LE line at i passes as far as its label tells (as
+// label_passes); `stop` is set to the label's ':' or the line's newline.
+bool utf16le_label_passes(const LinePass& pass, const unsigned char* bytes, std::size_t i,
+                          std::size_t end, std::size_t& stop) {
+  stop = find_utf16le_stop<true>(bytes, i, end);
+  if (stop == end) return false;
+  if (utf16le_at(bytes, stop) == NEWLINE) return true;
+  if (utf16le_at(bytes, stop) != COLON) return false;
+  constexpr std::size_t kLongestLabel = 128;
+  unsigned char label[kLongestLabel + LANES];  // the caller may read LANES past the label
+  std::size_t length = (stop + 2 - i) / 2;
+  if (length > kLongestLabel) return false;
+  Unit units[kLongestLabel + 8];
+  if constexpr (std::endian::native == std::endian::little) {
+    // Sixteen bytes at a time: a copy of any other length is a slow loop
+    // for a label this short. The block's padding is readable.
+    for (std::size_t k = 0; k < 2 * length; k += 16) {
+      std::memcpy(reinterpret_cast<unsigned char*>(units) + k, bytes + i + k, 16);
+    }
+  } else {
+    for (std::size_t k = 0; k < length; ++k) units[k] = utf16le_at(bytes, i + 2 * k);
+  }
+  return narrow_ascii_prefix(units, length, label) == length && !pass.may_be_chosen(label, length);
+}
+
+// As passing_lines_end, for UTF-16LE; a label is asked about in its ASCII
+// bytes, and one that is not ASCII does not pass.
+std::size_t passing_utf16le_lines_end(const LinePass& pass, const InputStream& in) {
+  const unsigned char* bytes = in.buffer;
+  std::size_t end = in.buffer_end;
+  std::size_t i = in.buffer_pos;
+  while (i + 2 <= end && utf16le_at(bytes, i) != NEWLINE) {
+    std::size_t eol;
+    if (!utf16le_label_passes(pass, bytes, i, end, eol)) break;
+    if (utf16le_at(bytes, eol) == COLON) eol = find_utf16le_stop<false>(bytes, eol + 2, end);
+    if (eol == end || utf16le_at(bytes, eol) != NEWLINE) break;
+    i = eol + 2;
+  }
+  return i;
+}
+
+enum class Passing { NONE, PASSED, PIECE_ENDS };
+
+// Whether an empty line (a newline at a line's start) is whole at p.
+bool empty_line_at(const LinePass& pass, const InputStream& in, std::size_t p) {
+  if (pass.utf16le) return in.buffer_end - p >= 2 && utf16le_at(in.buffer, p) == NEWLINE;
+  return p < in.buffer_end && in.buffer[p] == NEWLINE;
+}
+
+// A record of lines that all passed ends at its empty line, which is
+// written too (its newline is the one the record loop writes after a
+// record); the empty lines after it are skipped, and the next record is
+// counted as record_next counts it.
+void end_passed_record(const LinePass& pass, InputStream& in) {
+  std::size_t newline = pass.utf16le ? 2 : 1;
+  output_bytes(*pass.out, in.buffer + in.buffer_pos, newline);
+  do {
+    in.buffer_pos += newline;
+  } while (empty_line_at(pass, in, in.buffer_pos));
+  in.record_open = false;
+  ++in.record_in_file;
+  record_number = in.record_in_file;
+}
+
+// Writes the lines that pass from the block's position on, all at once;
+// they belong to the record being read, and whole records of them go on to
+// the next. When the table holds lines already, nothing is written: the
+// piece ends before the line that passes.
+Passing pass_lines(RecordBuild& build, InputStream& in) {
+  const LinePass* pass = build.pass;
+  if (pass == nullptr || pass->out->pending != 0) return Passing::NONE;
+  std::size_t from = in.buffer_pos;
+  if (build.span_count > 0) {
+    std::size_t stop;
+    bool passes = pass->utf16le
+                      ? in.buffer_end - from >= 2 && utf16le_at(in.buffer, from) != NEWLINE &&
+                            utf16le_label_passes(*pass, in.buffer, from, in.buffer_end, stop)
+                      : label_passes(pass, in.buffer, from, in.buffer_end);
+    return passes ? Passing::PIECE_ENDS : Passing::NONE;
+  }
+  Passing passing = Passing::NONE;
+  for (;;) {
+    from = in.buffer_pos;
+    std::size_t to =
+        pass->utf16le ? passing_utf16le_lines_end(*pass, in) : passing_lines_end(*pass, in);
+    if (to == from) return passing;
+    output_bytes(*pass->out, in.buffer + from, to - from);
+    in.buffer_pos = to;
+    in.record_open = true;
+    passing = Passing::PASSED;
+    if (!empty_line_at(*pass, in, to)) return passing;
+    end_passed_record(*pass, in);
+  }
+}
+
+// The next step of read_record in a code that keeps ASCII, with nothing
+// decoded ahead: a run of ASCII bytes from the input block (one reservation
+// and one copy each), lines that pass straight through, or one unit from
+// in_getwc. False when the piece ends before a line that passes.
+bool read_ascii_step(RecordBuild& build, AsciiText& text, ReaderState& state, InputStream& in) {
+  if (!next_is_ascii_byte(in)) {
+    uint32_t moves = in.block_moves;
+    state = take_unit(build, state, in_getwc(in), in);
+    if (in.block_moves != moves) text.forget();
+  } else if (state == LINE_START && in.buffer[in.buffer_pos] == NEWLINE) {
+    ++in.buffer_pos;
+    if (has_lines(build, in)) state = RECORD_END;
+  } else {
+    if (state == LINE_START) {
+      Passing passing = pass_lines(build, in);
+      if (passing == Passing::PIECE_ENDS) return false;
+      // Lines passed stop at one that does not pass: the run takes it now.
+      if (passing == Passing::PASSED &&
+          (!next_is_ascii_byte(in) || in.buffer[in.buffer_pos] == NEWLINE)) {
+        return true;
+      }
+    }
+    int32_t handed_over = -1;
+    in.buffer_pos = take_run(build, text, in.buffer_pos, in.buffer_end, state, in, handed_over);
+    if (handed_over >= 0) state = take_unit(build, state, static_cast<Unit>(handed_over), in);
+    if (build.piece_ends) return false;
+  }
+  return true;
+}
+
+// How many units to decode ahead. Lines of UTF-16LE that may pass must
+// still be in the block, so then only the units up to the next stop (a
+// newline, mostly) are decoded, or, when the block has none, its units and
+// the one that refills it.
+std::size_t units_ahead(const RecordBuild& build, const InputStream& in) {
+  if (build.pass == nullptr || !build.pass->utf16le) return UNIT_BLOCK;
+  std::size_t stop = find_utf16le_stop<false>(in.buffer, in.buffer_pos, in.buffer_end);
+  std::size_t units = (stop - in.buffer_pos) / 2 + 1;
+  return units < UNIT_BLOCK ? units : UNIT_BLOCK;
+}
+
+// The next step of read_record in the other codes: whole blocks of units
+// are decoded ahead, and the units between two that are not stored (0,
+// 0xFFFF) are stored as runs; or, in UTF-16LE with nothing decoded ahead,
+// lines pass straight through. False when the piece ends before one.
+bool read_units_step(RecordBuild& build, ReaderState& state, InputStream& in) {
+  if (in.units_pos == in.units_end) {
+    if (state == LINE_START && build.pass != nullptr && build.pass->utf16le) {
+      Passing passing = pass_lines(build, in);
+      if (passing != Passing::NONE) return passing == Passing::PASSED;
+    }
+    in.units_end = in_getunits(in, in.units, units_ahead(build, in));
+    in.units_pos = 0;
+  }
+  // A unit block ends at its first 0xFFFF: end_of_file is still as the
+  // decoder left it for that unit.
+  Unit unit = in.units[in.units_pos];
+  if (UnitText::ends_run(unit) || (state == LINE_START && unit == NEWLINE)) {
+    ++in.units_pos;
+    state = take_unit(build, state, unit, in);
+    return true;
+  }
+  UnitText text(in.units);
+  int32_t none = -1;
+  in.units_pos = take_run(build, text, in.units_pos, in.units_end, state, in, none);
+  return true;
+}
+
+// Bulk form of the state machine in take_unit. record_next has it inlined:
+// a record's call and its saved registers cost about as much as a short line.
 [[gnu::always_inline]] inline FieldSpan* read_record(InputStream& in, StorageArea& chars,
-                                                     StorageArea& spans) {
-  RecordBuild build{chars, spans};
+                                                     StorageArea& spans, const LinePass* pass) {
+  RecordBuild build{chars, spans, pass};
   begin_record(build);
   ReaderState state = LINE_START;
   AsciiText text(in);
   while (state != RECORD_END) {
     if (in_keeps_ascii && in.units_pos == in.units_end) {
-      if (!next_is_ascii_byte(in)) {
-        uint32_t moves = in.block_moves;
-        state = take_unit(build, state, in_getwc(in), in);
-        if (in.block_moves != moves) text.forget();
-      } else if (state == LINE_START && in.buffer[in.buffer_pos] == NEWLINE) {
-        ++in.buffer_pos;
-        if (build.span_count > 0) state = RECORD_END;
-      } else {
-        int32_t handed_over = -1;
-        in.buffer_pos = take_run(build, text, in.buffer_pos, in.buffer_end, state, in, handed_over);
-        if (handed_over >= 0) state = take_unit(build, state, static_cast<Unit>(handed_over), in);
-      }
-      continue;
+      if (!read_ascii_step(build, text, state, in)) break;
+    } else {
+      if (!read_units_step(build, state, in)) break;
     }
-    if (in.units_pos == in.units_end) {
-      in.units_end = in_getunits(in, in.units, UNIT_BLOCK);
-      in.units_pos = 0;
-    }
-    // A unit block ends at its first 0xFFFF: end_of_file is still as the
-    // decoder left it for that unit.
-    Unit unit = in.units[in.units_pos];
-    if (UnitText::ends_run(unit) || (state == LINE_START && unit == NEWLINE)) {
-      ++in.units_pos;
-      state = take_unit(build, state, unit, in);
-      continue;
-    }
-    UnitText text(in.units);
-    int32_t none = -1;
-    in.units_pos = take_run(build, text, in.units_pos, in.units_end, state, in, none);
   }
   text.keep(in);
-  return finish_record(build);
+  return finish_record(build, state, in);
 }
 
 }  // namespace
 
-FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans) {
+FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans,
+                       const LinePass* pass) {
   for (;;) {
-    ++in.record_in_file;
-    record_number = in.record_in_file;
-    current_file_name = in.name != nullptr ? in.name : "(stdin)";
-    FieldSpan* table = read_record(in, chars, spans);
+    if (!in.record_open) {
+      ++in.record_in_file;
+      record_number = in.record_in_file;
+      current_file_name = in.name != nullptr ? in.name : "(stdin)";
+    }
+    FieldSpan* table = read_record(in, chars, spans, pass);
     if (table != nullptr) return table;
     if (input_next_file(in) == 1) return nullptr;
   }
 }
 
 FieldSpan* record_read(InputStream& in, StorageArea& chars, StorageArea& spans) {
-  return read_record(in, chars, spans);
+  return read_record(in, chars, spans, nullptr);
 }
 
 FieldSpan* record_read_reference(InputStream& in, StorageArea& chars, StorageArea& spans) {
-  RecordBuild build{chars, spans};
+  RecordBuild build{chars, spans, nullptr};
   begin_record(build);
   ReaderState state = LINE_START;
   while (state != RECORD_END) state = take_unit(build, state, in_getwc(in), in);
-  return finish_record(build);
+  return finish_record(build, state, in);
 }

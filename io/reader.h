@@ -2,6 +2,7 @@
 // FieldSpan (label, value, end of line) over units stored in the rsize area.
 // A record never spans two files; undecodable input is reported
 // ("code error in K-file %s(%d).\n") and the unit dropped; U+0000 is dropped.
+// Lines the caller turns down may go to the output as bytes (LinePass).
 #pragma once
 
 #include "driver/unit.h"
@@ -14,9 +15,31 @@ struct FieldSpan {
   Unit* eol;    // the line's newline (inclusive); in the end marker a 0 unit
 };
 
+// Lines that go from the input block straight to an output stream, never
+// decoded: a whole line of ASCII bytes (no 0) whose label the caller turns
+// down. The caller offers it only when both codes read and write every
+// ASCII byte as itself (or are both UTF-16LE), so the bytes written are
+// those the units would give.
+struct LinePass {
+  OutputStream* out;  // where the passed lines go, in input order
+  // False when no line with this label (its bytes, the ':' included) is
+  // chosen. The sixteen bytes after the label are readable.
+  bool (*may_be_chosen)(const unsigned char* label, std::size_t length);
+  // Both codes are UTF-8: a value may hold characters outside ASCII too,
+  // each well-formed and none of U+FEFF, U+FFFE, U+FFFF.
+  bool utf8;
+  // Both codes are UTF-16LE instead: the lines are of two-byte units, their
+  // labels ASCII, and no unit is 0, U+FEFF, U+FFFE or U+FFFF.
+  bool utf16le;
+};
+
 // Next record of all input, or null at the end; counts records per file and
-// sets current_file_name / record_number for messages.
-FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans);
+// sets current_file_name / record_number for messages. With a LinePass the
+// record comes in pieces: the lines it lets through are written before the
+// piece is returned, and a piece ends before such a line that follows other
+// lines; in.record_open then tells that the record goes on in the next piece.
+FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans,
+                       const LinePass* pass = nullptr);
 // Next record of the current file, or null when it has none.
 FieldSpan* record_read(InputStream& in, StorageArea& chars, StorageArea& spans);
 // The unit-by-unit form of record_read (one in_getwc call per unit): the

@@ -1,8 +1,9 @@
 // reader_fuzz.cc — arbitrary bytes through the record reader in areas of one
 // byte: the bulk reader must give the records and the error count of the
 // unit-by-unit reference, and the records written back line by line with an
-// empty line after each, in UTF-8, must read back as the same records.
-// Byte 0 chooses the input code.
+// empty line after each, in UTF-8, must read back as the same records. With
+// lines passing straight through as bytes, a record loop must write what it
+// writes from the reference's decoded lines. Byte 0 chooses the input code.
 #include <clocale>
 #include <cstddef>
 #include <cstdint>
@@ -100,13 +101,60 @@ std::string write_utf8(const std::vector<Record>& records) {
   return output.bytes();
 }
 
+bool label_begins_with_x(const unsigned char* label, std::size_t) {
+  return label[0] == 'x';
+}
+
+// A record loop in brief: chosen lines (labels that begin with 'x') in
+// brackets, the others as they are, an empty line after each record; and
+// the errors counted on the way.
+std::string loop_output(const std::string& bytes, bool pass_lines) {
+  StorageArea chars;
+  StorageArea spans;
+  area_create(1, "rsize", chars);
+  area_create(1, "tsize", spans);
+  pact_push(area_double, nullptr, nullptr, chars);
+  pact_push(area_double, nullptr, nullptr, spans);
+  MemoryInput input(bytes, "fuzz");
+  MemoryOutput output;
+  const LinePass pass = {&output.out, label_begins_with_x, codes_are_utf8, codes_are_utf16le};
+  static constexpr Unit kBrackets[] = {u'[', u']', u'\n'};
+  int32_t errors_before = error_count;
+  for (;;) {
+    FieldSpan* table = nullptr;
+    if (pass_lines) {
+      table = record_next(input.in, chars, spans, &pass);
+    } else {
+      ++input.in.record_in_file;
+      record_number = input.in.record_in_file;
+      table = record_read_reference(input.in, chars, spans);
+      if (table == nullptr && input_next_file(input.in) == 0) continue;
+    }
+    if (table == nullptr) break;
+    for (const FieldSpan* span = table; span->line != nullptr; ++span) {
+      bool chosen = span->value != span->line && span->line[0] == u'x';
+      if (chosen) out_putunits(&kBrackets[0], 1, output.out);
+      out_putunits(span->line, static_cast<std::size_t>(span->eol + 1 - span->line), output.out);
+      if (chosen) out_putunits(&kBrackets[1], 1, output.out);
+    }
+    if (!input.in.record_open) out_putunits(&kBrackets[2], 1, output.out);
+    area_reset(spans);
+    area_reset(chars);
+  }
+  std::free(chars.begin);
+  std::free(spans.begin);
+  return output.bytes() + std::to_string(error_count - errors_before);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   const InputCode& input_code = kInputCodes[data[0] % std::size(kInputCodes)];
-  use_codes(input_code.locale, input_code.code);
   std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+  use_codes(input_code.locale, input_code.code, input_code.code == 16 ? 16 : 8);
+  check(loop_output(bytes, true) == loop_output(bytes, false));
+  use_codes(input_code.locale, input_code.code);
   int32_t errors_before = error_count;
   std::vector<Record> records = read_all(bytes, false);
   int32_t bulk_errors = error_count - errors_before;

@@ -319,6 +319,110 @@ TEST(ReaderTest, BulkReaderAgreesWithReference) {
   std::setlocale(LC_ALL, "C");
 }
 
+// The record loop's output in brief: chosen lines (labels that begin with
+// 'x') in brackets, the others as they are, an empty line after each
+// record; then the messages. Lines that pass straight through must leave
+// it as the reference reader's decoded lines give it.
+bool label_begins_with_x(const unsigned char* label, std::size_t) {
+  return label[0] == 'x';
+}
+
+std::string loop_output(const std::string& bytes, bool reference) {
+  MemoryInput input(bytes, "random");
+  MemoryOutput output;
+  TinyArea chars("rsize");
+  TinyArea spans("tsize");
+  const LinePass pass = {&output.out, label_begins_with_x, codes_are_utf8, codes_are_utf16le};
+  static constexpr Unit kBrackets[] = {u'[', u']', u'\n'};
+  testing::internal::CaptureStderr();
+  while (FieldSpan* table = reference ? next_with(record_read_reference, input.in, chars, spans)
+                                      : record_next(input.in, chars, spans, &pass)) {
+    for (const FieldSpan* span = table; span->line != nullptr; ++span) {
+      bool chosen = span->value != span->line && span->line[0] == u'x';
+      if (chosen) out_putunits(&kBrackets[0], 1, output.out);
+      out_putunits(span->line, static_cast<std::size_t>(span->eol + 1 - span->line), output.out);
+      if (chosen) out_putunits(&kBrackets[1], 1, output.out);
+    }
+    if (!input.in.record_open) out_putunits(&kBrackets[2], 1, output.out);
+    area_reset(spans);
+    area_reset(chars);
+  }
+  std::string messages = testing::internal::GetCapturedStderr();
+  return output.bytes() + messages;
+}
+
+// Lines of mostly clean UTF-8, chosen ('x') or not, with characters at
+// the edges of what may pass as bytes: the ones after "|" are not clean.
+std::string random_lines(std::mt19937& random, std::size_t length) {
+  static const char* const kLabels[] = {"a:", "x:", "bc:", "", ":", "\xC3\xA9:"};
+  static const char* const kPieces[] = {"abc",
+                                        " ",
+                                        "\r",
+                                        ":",
+                                        "\xC3\xA9",
+                                        "\xF0\x9F\x98\x80",
+                                        "\xEF\xBF\xBD",
+                                        "\xED\x9F\xBF",
+                                        "\xF4\x8F\xBF\xBF",
+                                        "\xC2\x80",
+                                        "|",
+                                        "\xEF\xBF\xBF",
+                                        "\xEF\xBF\xBE",
+                                        "\xEF\xBB\xBF",
+                                        "\xED\xA0\x80",
+                                        "\xF4\x90\x80\x80",
+                                        "\xE0\x9F\xBF",
+                                        "\xF0\x8F\xBF\xBF",
+                                        "\xC1\xBF",
+                                        "\xE6\x97",
+                                        "\xF8\x88\x80\x80\x80",
+                                        "\x80"};
+  std::string bytes;
+  while (bytes.size() < length) {
+    bytes += random() % 6 == 0 ? "\n" : kLabels[random() % std::size(kLabels)];
+    for (int pieces = static_cast<int>(random() % 5); pieces > 0; --pieces) {
+      std::size_t which = random() % std::size(kPieces);
+      if (which > 10 && random() % 4 != 0) which = 0;
+      bytes += kPieces[which];
+    }
+    bytes += '\n';
+  }
+  return bytes;
+}
+
+// random_lines as UTF-16LE: each byte a unit, some of them the units that
+// do not pass.
+std::string as_utf16le(const std::string& bytes) {
+  std::string units;
+  for (unsigned char byte : bytes) {
+    unsigned unit = byte == '|'    ? 0xFEFF
+                    : byte == 0x80 ? 0xFFFF
+                    : byte == 0xC1 ? 0xFFFE
+                    : byte == 0xF8 ? 0
+                    : byte == 0xED ? 0xD800
+                                   : byte;
+    units += static_cast<char>(unit & 0xFF);
+    units += static_cast<char>(unit >> 8);
+  }
+  return units;
+}
+
+TEST(ReaderTest, PassedLinesWriteWhatDecodedLinesWrite) {
+  std::mt19937 random(9);
+  for (const CodeUnderTest& c : kCodes) {
+    use_codes(c.locale, c.code, c.code == 16 ? 16 : 8);
+    for (int round = 0; round < 100; ++round) {
+      std::size_t length = round == 0 ? STREAM_BLOCK + 77 : random() % 300;
+      std::string bytes = round % 2 != 0 ? random_kfile(random, c.code, length)
+                          : c.code == 16 ? as_utf16le(random_lines(random, length / 2))
+                                         : random_lines(random, length);
+      ASSERT_TRUE(loop_output(bytes, false) == loop_output(bytes, true))
+          << c.locale << " " << c.code << " " << round;
+    }
+  }
+  std::setlocale(LC_ALL, "C");
+}
+
 // The reader keeps the bit masks of a 64-byte piece of the block from one
 // record to the next; bytes that change under them (as a refill or a move
 // changes them, which counts in block_moves) must be looked at anew.

@@ -45,6 +45,7 @@ void start_file(InputStream& in, std::FILE* file) {
   in.units_pos = 0;
   in.units_end = 0;
   in.classified_block = SIZE_MAX;
+  in.record_open = false;
 }
 
 // Our own block does the buffering; the library's would copy every byte once

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "driver/unit.h"
 
@@ -17,7 +18,7 @@ constexpr int32_t STREAM_STDIN = 1;     // standard input because no operand was
 constexpr int32_t STREAM_OPERANDS = 2;  // reading the operands one after another
 constexpr int32_t STREAM_OUTPUT = 8;
 
-constexpr std::size_t STREAM_BLOCK = 64 * 1024;  // bytes per fread/fwrite
+constexpr std::size_t STREAM_BLOCK = 256 * 1024;  // bytes per fread/fwrite
 constexpr std::size_t STREAM_PADDING = 64;     // readable (never used) bytes after the input block
 constexpr std::size_t UNIT_BLOCK = 16 * 1024;  // decoded units the reader takes at a time
 
@@ -48,6 +49,9 @@ struct InputStream {
   std::size_t classified_block = SIZE_MAX;
   uint64_t classified_stops = 0;
   uint32_t classified_moves = 0;
+  // The record reader has given out lines of a record whose end it has not
+  // met yet (it returns a record in pieces when lines pass straight through).
+  bool record_open = false;
 };
 
 struct OutputStream {
@@ -102,6 +106,19 @@ inline int input_byte(InputStream& in) {
 inline unsigned char* output_room(OutputStream& out, std::size_t count) {
   if (out.buffer_size - out.buffer_used < count) output_flush(out);
   return out.buffer + out.buffer_used;
+}
+
+// Appends bytes already in the output code, a block at a time.
+inline void output_bytes(OutputStream& out, const unsigned char* bytes, std::size_t count) {
+  while (count > 0) {
+    if (out.buffer_used == out.buffer_size) output_flush(out);
+    std::size_t room = out.buffer_size - out.buffer_used;
+    std::size_t taken = count < room ? count : room;
+    std::memcpy(out.buffer + out.buffer_used, bytes, taken);
+    out.buffer_used += taken;
+    bytes += taken;
+    count -= taken;
+  }
 }
 
 inline void output_byte(OutputStream& out, unsigned char byte) {
