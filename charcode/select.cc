@@ -20,6 +20,7 @@ std::size_t locale_longest = 1;
 bool in_keeps_ascii = false;
 bool out_keeps_ascii = false;
 void (*out_putunits_slot)(const Unit* units, std::size_t count, OutputStream& out) = nullptr;
+WorkTextCodec work_text_codec = {true, true, 3};
 
 namespace {
 
@@ -70,6 +71,21 @@ void read_environment(const char* variable, int32_t& setting) {
   if (text != nullptr) setting = setting_number(text);
 }
 
+bool locale_keeps_ascii_bytes() {
+  for (Unit unit = 1; unit < 0x80; ++unit) {
+    char bytes[OUT_WCTOMB_MAX];
+    if (out_wctomb(bytes, unit) != 1 || bytes[0] != static_cast<char>(unit)) return false;
+  }
+  return true;
+}
+
+// After the output slots are filled: the locale's answers go through out_wctomb.
+WorkTextCodec choose_work_text_codec() {
+  if (odatautf != 0) return {true, true, 3};
+  int longest = locale_max_length();
+  return {false, locale_keeps_ascii_bytes(), longest > 0 ? static_cast<std::size_t>(longest) : 1};
+}
+
 }  // namespace
 
 void init_charcode() {
@@ -112,6 +128,7 @@ void select_charcode() {
   locale_keeps_ascii = locale_ascii_round_trips();
   in_keeps_ascii = idatautf == 8 || (idatautf == 0 && locale_keeps_ascii);
   out_keeps_ascii = odatautf == 8 || (odatautf == 0 && locale_keeps_ascii);
+  work_text_codec = choose_work_text_codec();
 }
 
 // Asked once here, so the bulk converters never ask the locale per unit.
