@@ -55,3 +55,24 @@ extern bool codes_are_utf8;
 // True when both codes are UTF-16LE: every unit but 0, U+FEFF, U+FFFE and
 // U+FFFF is then written back as the two bytes it was read from.
 extern bool codes_are_utf16le;
+
+// How the text a conversion scans is written, and read back from what the
+// scan stored: in the locale's code when the output is in it, else in UTF-8
+// (UTF-16 and UTF-32 would put zero bytes inside characters and end the
+// scan). select_charcode chooses it along with the slots.
+struct WorkTextCodec {
+  bool in_utf8;          // else the locale's code, through out_wctomb
+  bool ascii_unchanged;  // every unit below 0x80 is the one byte of its value
+  std::size_t longest;   // most bytes one unit can take
+};
+extern WorkTextCodec work_text_codec;
+
+// Bad input in the locale's code is consumed one maximal ill-formed part at
+// a time: the longest run of bytes that still begins some character of the
+// code, or one byte when the first begins none. The byte after it is read
+// afresh, so no byte that begins a character is ever lost to an error before it.
+//
+// For the n >= 1 bytes at s that locale_decode_char refused (-1 or -2): the
+// length of the ill-formed part at s, or -2 when all n bytes still begin a
+// character (more bytes might complete it).
+int locale_ill_formed_length(const char* s, std::size_t n);

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "charcode/test_codes.h"
+#include "charcode/utf8.h"
+#include "driver/locale_units.h"
 #include "driver/messages.h"
 #include "driver/settings.h"
 #include "io/test_streams.h"
@@ -361,6 +363,40 @@ TEST(EncoderTest, UnitEncoders) {
     if (count > 0) {
       EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(count)), c.bytes);
     }
+  }
+  std::setlocale(LC_ALL, "C");
+}
+
+// The strict UTF-8 codec against the C library's UTF-8, which refuses the
+// same overlong forms and surrogates (values above U+10FFFF are refused by
+// locale_decode_char): every lead and second byte, with trail bytes at the
+// edges of the continuation range.
+TEST(Utf8CodecTest, StrictCodecAgreesWithTheLibrary) {
+  ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
+  const unsigned char kTrails[] = {0x41, 0x80, 0xBF, 0xC0};
+  for (int lead = 0x80; lead <= 0xFF; ++lead) {
+    for (int second = 0; second <= 0xFF; ++second) {
+      for (unsigned char trail : kTrails) {
+        const unsigned char bytes[4] = {static_cast<unsigned char>(lead),
+                                        static_cast<unsigned char>(second), trail, trail};
+        char32_t expected = 0, code_point = 0;
+        int length = locale_decode_char(reinterpret_cast<const char*>(bytes), 4, expected);
+        ASSERT_EQ(utf8_decode_strict(bytes, 4, code_point), length > 0 ? length : 0)
+            << lead << " " << second << " " << static_cast<int>(trail);
+        if (length > 0) {
+          ASSERT_EQ(static_cast<uint32_t>(code_point), static_cast<uint32_t>(expected));
+        }
+      }
+    }
+  }
+  for (uint32_t c = 1; c <= 0x10FFFF; c += c < 0x800 ? 1 : 7) {
+    if (is_high_surrogate(c) || is_low_surrogate(c)) continue;
+    char expected[8];
+    unsigned char bytes[6];
+    int length = locale_encode_char(c, expected);
+    ASSERT_EQ(utf8_encode(c, bytes), length) << c;
+    ASSERT_EQ(std::string(reinterpret_cast<char*>(bytes), 4).substr(0, length),
+              std::string(expected, length));
   }
   std::setlocale(LC_ALL, "C");
 }

@@ -7,10 +7,12 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 
 #include "charcode/converters.h"
 #include "charcode/lanes.h"
 #include "charcode/locale_memo.h"
+#include "charcode/utf8.h"
 #include "driver/locale_units.h"
 
 namespace {
@@ -35,21 +37,6 @@ Unit finish_utf(uint32_t v, InputStream& in) {
   if (v > 0x10FFFF) return 0xFFFD;
   return static_cast<Unit>(v);
 }
-
-// Trail bytes after a UTF-8 first byte; -1 when it cannot begin a sequence.
-int utf8_trail_bytes(int first) {
-  if (first < 0x80) return 0;
-  if (first < 0xC0) return -1;
-  if (first < 0xE0) return 1;
-  if (first < 0xF0) return 2;
-  if (first < 0xF8) return 3;
-  if (first < 0xFC) return 4;
-  return 5;
-}
-
-// What the length marks add to the byte sum, by trail bytes.
-constexpr uint32_t kMarkOffsets[6] = {0x00000000, 0x00003080, 0x000E2080,
-                                      0x03C82080, 0xFA082080, 0x82082080};
 
 // Reads count bytes as one value, least significant first or last; false
 // when the input ends first (the bytes read are lost).
@@ -177,7 +164,8 @@ template <bool little_endian, typename Value>
 std::size_t copy_plain_run(const unsigned char* bytes, Unit* units, std::size_t limit) {
   std::size_t k = 0;
   while (k < limit) {
-    if (k + kChunk <= limit && copy_chunk<little_endian, Value>(bytes + sizeof(Value) * k, units + k)) {
+    if (k + kChunk <= limit &&
+        copy_chunk<little_endian, Value>(bytes + sizeof(Value) * k, units + k)) {
       k += kChunk;
       continue;
     }
@@ -277,13 +265,41 @@ Unit decode_locale(InputStream& in) {
   return decode_locale_slow(in);
 }
 
+namespace {
+
+// True when the locale's code is UTF-8: no other code reads these four
+// bytes as U+1F600. Asked only on bad input, so it is not remembered.
+bool locale_code_is_utf8() {
+  char32_t code_point = 0;
+  return locale_decode_char("\xF0\x9F\x98\x80", 4, code_point) == 4 && code_point == 0x1F600;
+}
+
+}  // namespace
+
+// The library's UTF-8 takes values up to 0x7FFFFFFF that locale_decode_char
+// refuses afterwards, so its answers cannot tell where such a run goes bad:
+// UTF-8 is judged by the strict codec's table. Any other code is asked byte
+// by byte through one restartable conversion, until it stops saying "incomplete".
+int locale_ill_formed_length(const char* s, std::size_t n) {
+  if (locale_code_is_utf8())
+    return utf8_ill_formed_length(reinterpret_cast<const unsigned char*>(s), n);
+  std::mbstate_t state{};
+  for (std::size_t k = 0; k < n; ++k) {
+    std::size_t result = std::mbrlen(s + k, 1, &state);
+    if (result == static_cast<std::size_t>(-1)) return k == 0 ? 1 : static_cast<int>(k);
+    // A whole character that locale_decode_char refused is one error.
+    if (result != static_cast<std::size_t>(-2)) return static_cast<int>(k + 1);
+  }
+  return -2;
+}
+
 // Overlong forms and encoded surrogates are accepted; 5- and 6-byte forms too,
 // their values above U+10FFFF becoming U+FFFD in the last step.
 Unit decode_utf8(InputStream& in) {
   if (in.pending != 0) return deliver_pending(in);
   int first = input_byte(in);
   if (first < 0) return END_OR_ERROR;
-  int trail = utf8_trail_bytes(first);
+  int trail = utf8_lenient_trail_bytes(first);
   if (trail < 0) return END_OR_ERROR;
   uint32_t sum = static_cast<uint32_t>(first);
   for (int i = 0; i < trail; ++i) {
@@ -292,7 +308,7 @@ Unit decode_utf8(InputStream& in) {
     if (byte < 0 || (byte & 0xC0) != 0x80) return END_OR_ERROR;  // a bad byte stays consumed
     sum += static_cast<uint32_t>(byte);
   }
-  return finish_utf(sum - kMarkOffsets[trail], in);
+  return finish_utf(sum - kUtf8MarkOffsets[trail], in);
 }
 
 // UTF-16 never holds a unit: surrogates pass one per call.

@@ -10,38 +10,12 @@
 #include "charcode/converters.h"
 #include "charcode/lanes.h"
 #include "charcode/locale_memo.h"
+#include "charcode/utf8.h"
 #include "driver/locale_units.h"
 
 namespace {
 
 constexpr Unit WRITE_FAILED = 0xFFFF;
-
-// UTF-8 bytes of v into bytes (room for 6); returns their count.
-// Values beyond 31 bits (a low surrogate combined with nothing) become U+FFFD.
-int encode_utf8_value(uint32_t v, unsigned char* bytes) {
-  if (v > 0x7FFFFFFF) v = 0xFFFD;
-  int count;
-  unsigned char mark;
-  if (v < 0x80) {
-    count = 1, mark = 0x00;
-  } else if (v < 0x800) {
-    count = 2, mark = 0xC0;
-  } else if (v < 0x10000) {
-    count = 3, mark = 0xE0;
-  } else if (v < 0x200000) {
-    count = 4, mark = 0xF0;
-  } else if (v < 0x4000000) {
-    count = 5, mark = 0xF8;
-  } else {
-    count = 6, mark = 0xFC;
-  }
-  for (int i = count - 1; i > 0; --i) {
-    bytes[i] = static_cast<unsigned char>(0x80 + (v & 0x3F));
-    v >>= 6;
-  }
-  bytes[0] = static_cast<unsigned char>(v | mark);
-  return count;
-}
 
 // The code point of a low surrogate after the held high one, as unsigned
 // 32-bit arithmetic gives it; with nothing held it lies above 0x7FFFFFFF.
@@ -142,15 +116,16 @@ Unit write_utf8(Unit unit, OutputStream& out) {
   if (is_low_surrogate(unit)) {
     v = combine_with_pending(out.pending, unit);
     out.pending = 0;
+    if (v > 0x7FFFFFFF) v = 0xFFFD;  // a low surrogate with nothing held
   }
   unsigned char* bytes = output_room(out, 6);
-  out.buffer_used += static_cast<std::size_t>(encode_utf8_value(v, bytes));
+  out.buffer_used += static_cast<std::size_t>(utf8_encode(v, bytes));
   return unit;
 }
 
 int encode_utf8(char* buffer, Unit unit) {
   if (is_high_surrogate(unit) || is_low_surrogate(unit)) return -1;
-  return encode_utf8_value(unit, reinterpret_cast<unsigned char*>(buffer));
+  return utf8_encode(unit, reinterpret_cast<unsigned char*>(buffer));
 }
 
 void write_utf8_bulk(const Unit* units, std::size_t count, OutputStream& out) {
@@ -330,7 +305,8 @@ int put_number(double value, OutputStream& out) {
     if (number < 0) *--digits = u'-';
     // Where ASCII stands for itself, the digits are their own units, as
     // put_multibyte would find them; no text to scan again.
-    const std::size_t count = static_cast<std::size_t>(units + sizeof units / sizeof units[0] - digits);
+    const std::size_t count =
+        static_cast<std::size_t>(units + sizeof units / sizeof units[0] - digits);
     if (locale_keeps_ascii) {
       out_putunits(digits, count, out);
       return static_cast<int>(count);

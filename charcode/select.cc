@@ -23,6 +23,7 @@ bool out_keeps_ascii = false;
 bool codes_are_utf8 = false;
 bool codes_are_utf16le = false;
 void (*out_putunits_slot)(const Unit* units, std::size_t count, OutputStream& out) = nullptr;
+WorkTextCodec work_text_codec = {true, true, 3};
 
 namespace {
 
@@ -73,6 +74,21 @@ void read_environment(const char* variable, int32_t& setting) {
   if (text != nullptr) setting = setting_number(text);
 }
 
+bool locale_keeps_ascii_bytes() {
+  for (Unit unit = 1; unit < 0x80; ++unit) {
+    char bytes[OUT_WCTOMB_MAX];
+    if (out_wctomb(bytes, unit) != 1 || bytes[0] != static_cast<char>(unit)) return false;
+  }
+  return true;
+}
+
+// After the output slots are filled: the locale's answers go through out_wctomb.
+WorkTextCodec choose_work_text_codec() {
+  if (odatautf != 0) return {true, true, 3};
+  int longest = locale_max_length();
+  return {false, locale_keeps_ascii_bytes(), longest > 0 ? static_cast<std::size_t>(longest) : 1};
+}
+
 }  // namespace
 
 void init_charcode() {
@@ -119,6 +135,7 @@ void select_charcode() {
   codes_are_utf16le = idatautf == 16 && odatautf == 16;
   codes_are_utf8 = (idatautf == 8 || (idatautf == 0 && locale_utf8)) &&
                    (odatautf == 8 || (odatautf == 0 && locale_utf8));
+  work_text_codec = choose_work_text_codec();
 }
 
 // Asked once here: characters of every length, at the edges of their

@@ -24,19 +24,6 @@ int locale_encode_char(char32_t code_point, char* buffer);
 // The locale's longest character in bytes (MB_CUR_MAX).
 int locale_max_length();
 
-// Bad input is consumed one maximal ill-formed part at a time: the longest
-// run of bytes that still begins some character of the code, or one byte
-// when the first begins none. The byte after it is read afresh, so no byte
-// that begins a character is ever lost to an error before it.
-//
-// For the n >= 1 bytes at s that locale_decode_char refused (-1 or -2): the
-// length of the ill-formed part at s, or -2 when all n bytes still begin a
-// character (more bytes might complete it).
-int locale_ill_formed_length(const char* s, std::size_t n);
-// The same for UTF-8, where a character is well-formed only without
-// overlong forms, surrogates and values above U+10FFFF.
-int utf8_ill_formed_length(const unsigned char* s, std::size_t n);
-
 // Splits a code point into 1 or 2 units; returns how many.
 inline int units_from_code_point(char32_t code_point, Unit out[2]) {
   if (code_point < 0x10000) {

@@ -8,15 +8,6 @@
 
 FieldFormat DefaultFormat = {START_NONE, 0, END_DELIMITER, 0, nullptr, 0, 0, nullptr, 0};
 
-namespace {
-
-// An empty delimiter text stands for one newline.
-const Unit kNewlineExpression[] = {u'\n', 0};
-// The probe for expressions that can match nothing at all.
-const Unit kProbeText[] = {u'A', 0};
-
-}  // namespace
-
 FieldFormat* default_format_init(const char* delimiter_text, const char* options_text,
                                  StorageArea& area) {
   DefaultFormat = FieldFormat{START_NONE, 0, END_DELIMITER, 0, nullptr, 0, 0, nullptr, 0};
@@ -32,9 +23,8 @@ FieldFormat* default_format_init(const char* delimiter_text, const char* options
     message(MSG_ERROR, "code error in the -z option.\n");
     return &DefaultFormat;
   }
-  DefaultFormat.regex = wregcomp(*delimiter != 0 ? delimiter : kNewlineExpression);
-  if (wregexec(DefaultFormat.regex, kProbeText) == 1 &&
-      DefaultFormat.regex->match_starts[0] == DefaultFormat.regex->match_ends[0]) {
+  DefaultFormat.regex = format_compile_expression(delimiter);
+  if (format_matches_null(DefaultFormat.regex)) {
     message(MSG_ERROR, "-t delimiter matches null string.\n");
   }
   const Unit* stop = nullptr;

@@ -34,11 +34,6 @@ struct FormatCompile {
   FormatScan state = FormatScan::START;
 };
 
-// An empty delimiter or pattern text stands for one newline.
-const Unit kNewlineExpression[] = {u'\n', 0};
-// The probe for expressions that can match nothing at all.
-const Unit kProbeText[] = {u'A', 0};
-
 bool is_digit(Unit c) {
   return c >= u'0' && c <= u'9';
 }
@@ -81,7 +76,7 @@ void compile_expression(FormatCompile& compile, Unit terminator) {
   format_delim_unescape(text, terminator);
   // A failed compilation has been reported; the null regex is reported
   // again by the null-match probe.
-  compile.entry->compiled->regex = wregcomp(text[0] != 0 ? text : kNewlineExpression);
+  compile.entry->compiled->regex = format_compile_expression(text);
   compile.position = text + length;
 }
 
@@ -258,13 +253,24 @@ void field_format_check(FieldFormat& format, FieldEntry& entry) {
     report_field("zero length field repeats in the field %ls.\n", entry);
   }
   // Also tests an inherited -t expression; a null one is reported by wregexec.
-  if (wregexec(format.regex, kProbeText) == 1 &&
-      format.regex->match_starts[0] == format.regex->match_ends[0]) {
+  if (format_matches_null(format.regex)) {
     report_field("format delimiter or pattern matches null in the field %ls.\n", entry);
   }
   if (format.cfmt != nullptr && (format.options & OPTION_F) != 0) {
     report_field("cfmt is not allowed with f option in the field %ls.\n", entry);
   }
+}
+
+wregexp* format_compile_expression(const Unit* text) {
+  static const Unit kNewlineExpression[] = {u'\n', 0};
+  return wregcomp(text[0] != 0 ? text : kNewlineExpression);
+}
+
+// Probed on one ordinary character: an expression that can match nothing
+// matches the empty text before it.
+bool format_matches_null(wregexp* regex) {
+  static const Unit kProbeText[] = {u'A', 0};
+  return wregexec(regex, kProbeText) == 1 && regex->match_starts[0] == regex->match_ends[0];
 }
 
 std::size_t format_delim_length(const Unit* text, Unit terminator) {

@@ -62,6 +62,12 @@ int32_t cfmt_classify(const Unit* text);
 std::size_t format_delim_length(const Unit* text, Unit terminator);
 // Drops the backslash before the terminator or a backslash, in place; returns text.
 Unit* format_delim_unescape(Unit* text, Unit terminator);
+// Compiles a delimiter or pattern text; an empty one stands for one newline.
+// Null after wregcomp has reported an error.
+wregexp* format_compile_expression(const Unit* text);
+// True when the expression matches the empty text, which would cut a value
+// into endless empty pieces. A null expression is reported by wregexec.
+bool format_matches_null(wregexp* regex);
 // The consistency checks of one compiled format, counted messages naming the
 // entry; also turns the "n" option into no options.
 void field_format_check(FieldFormat& format, FieldEntry& entry);

@@ -10,11 +10,7 @@
 #include "io/stream.h"
 #include "storage/area.h"
 
-// The code of work texts. The scan reads bytes, so a work text is in the
-// locale's code when the output is, and in UTF-8 for every UTF output code:
-// UTF-16 and UTF-32 would put zero bytes inside characters and end the scan.
-enum WorkTextCode { WORK_TEXT_LOCALE, WORK_TEXT_UTF8 };
-
+// The code of work texts is work_text_codec's, chosen with the slots.
 // Appends the encoding of `count` units to the text that begins at `start`
 // (null: the text begins here). `start` follows the area when it grows.
 void work_text_append(const Unit* units, std::size_t count, char*& start, StorageArea& area);

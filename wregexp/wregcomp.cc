@@ -1,7 +1,8 @@
 // wregcomp.cc — compiles an expression into a wregexp node program in two
 // passes over the same text: the first only counts units, the second emits
 // them into an allocation of exactly that size. Every syntax error is
-// reported once through wregerror and the result is null.
+// a CompileError kind, reported in one place through wregerror, and the
+// result is null.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -20,15 +21,79 @@ constexpr int FLAG_STARRED = 4;   // the part begins with a piece built with "*"
 // A program is addressed with 16-bit offsets, so it must stay below this.
 constexpr int64_t PROGRAM_LIMIT = 32767;
 
-constexpr int NO_NODE = -1;  // a parse function's failure (already reported)
+constexpr int NO_NODE = -1;  // a parse function's failure (its kind is in state.error)
+
+// What can stop a compilation; compile_error_text gives each kind's message.
+enum class CompileError {
+  NONE,
+  NULL_ARGUMENT,
+  TOO_BIG,
+  OUT_OF_SPACE,
+  TOO_MANY_GROUPS,
+  UNMATCHED_PARENTHESIS,
+  JUNK_ON_END,
+  EMPTY_LOOP_OPERAND,
+  NESTED_REPEAT,
+  NOTHING_TO_PARSE,
+  REPEAT_FOLLOWS_NOTHING,
+  TRAILING_BACKSLASH,
+  EMPTY_LITERAL,
+  INVALID_RANGE,
+  UNMATCHED_BRACKET,
+};
+
+const char* compile_error_text(CompileError error) {
+  switch (error) {
+    case CompileError::NONE:
+      break;
+    case CompileError::NULL_ARGUMENT:
+      return "NULL argument";
+    case CompileError::TOO_BIG:
+      return "wregexp too big";
+    case CompileError::OUT_OF_SPACE:
+      return "out of space";
+    case CompileError::TOO_MANY_GROUPS:
+      return "too many ()";
+    case CompileError::UNMATCHED_PARENTHESIS:
+      return "unmatched ()";
+    case CompileError::JUNK_ON_END:
+      return "junk on end";
+    case CompileError::EMPTY_LOOP_OPERAND:
+      return "*+ operand could be empty";
+    case CompileError::NESTED_REPEAT:
+      return "nested *?+";
+    case CompileError::NOTHING_TO_PARSE:  // the callers stop before these characters
+      return "internal urp";
+    case CompileError::REPEAT_FOLLOWS_NOTHING:
+      return "?+* follows nothing";
+    case CompileError::TRAILING_BACKSLASH:
+      return "trailing \\";
+    case CompileError::EMPTY_LITERAL:  // a special character reached the literal run
+      return "internal disaster";
+    case CompileError::INVALID_RANGE:
+      return "invalid [] range";
+    case CompileError::UNMATCHED_BRACKET:
+      return "unmatched []";
+  }
+  return "";
+}
 
 struct CompileState {
-  const Unit* parse;  // next character of the expression
-  int next_group;     // number the next "(" gets; 10 when all nine are used
-  Unit* program;      // null in the counting pass
-  int64_t size;       // units counted so far; in the emitting pass, the emit position
-  int64_t capacity;   // units allocated for the emitting pass
+  const Unit* parse;   // next character of the expression
+  int next_group;      // number the next "(" gets; 10 when all nine are used
+  Unit* program;       // null in the counting pass
+  int64_t size;        // units counted so far; in the emitting pass, the emit position
+  int64_t capacity;    // units allocated for the emitting pass
+  CompileError error;  // why a parse function returned NO_NODE
 };
+
+// Records why parsing stops; the caller passes NO_NODE up.
+int fail(CompileState& state, CompileError error) {
+  state.error = error;
+  return NO_NODE;
+}
+
+CompileError compile(const Unit* expression, wregexp*& result);
 
 int parse_expression(CompileState& state, bool in_parentheses, int& flags);
 void fill_hints(wregexp& expression, int flags);
@@ -36,37 +101,11 @@ void fill_hints(wregexp& expression, int flags);
 }  // namespace
 
 wregexp* wregcomp(const Unit* expression) {
-  if (expression == nullptr) {
-    wregerror("NULL argument");
-    return nullptr;
-  }
-  CompileState state{expression, 1, nullptr, 1, 0};  // 1: the magic unit
-  int flags = 0;
-  if (parse_expression(state, false, flags) == NO_NODE) return nullptr;
-  if (state.size >= PROGRAM_LIMIT) {
-    wregerror("wregexp too big");
-    return nullptr;
-  }
-
-  int64_t capacity = state.size + 2;  // two spare units
-  void* block = std::malloc(sizeof(wregexp) + static_cast<std::size_t>(capacity) * sizeof(Unit));
-  if (block == nullptr) {
-    wregerror("out of space");
-    return nullptr;
-  }
-  wregexp* result = static_cast<wregexp*>(block);
-  for (int i = 0; i < WREGEXP_GROUPS; ++i) {
-    result->match_starts[i] = nullptr;
-    result->match_ends[i] = nullptr;
-  }
-  result->program = reinterpret_cast<Unit*>(result + 1);
-  std::memset(result->program, 0, static_cast<std::size_t>(capacity) * sizeof(Unit));
-
-  state = CompileState{expression, 1, result->program, 1, capacity};
-  result->program[0] = WREGEXP_MAGIC;
-  parse_expression(state, false, flags);  // the text parsed once already
-  fill_hints(*result, flags);
-  return result;
+  wregexp* result = nullptr;
+  CompileError error = compile(expression, result);
+  if (error == CompileError::NONE) return result;
+  wregerror(compile_error_text(error));
+  return nullptr;
 }
 
 void wregerror(const char* text) {
@@ -74,6 +113,31 @@ void wregerror(const char* text) {
 }
 
 namespace {
+
+CompileError compile(const Unit* expression, wregexp*& result) {
+  if (expression == nullptr) return CompileError::NULL_ARGUMENT;
+  CompileState state{expression, 1, nullptr, 1, 0, CompileError::NONE};  // 1: the magic unit
+  int flags = 0;
+  if (parse_expression(state, false, flags) == NO_NODE) return state.error;
+  if (state.size >= PROGRAM_LIMIT) return CompileError::TOO_BIG;
+
+  int64_t capacity = state.size + 2;  // two spare units
+  void* block = std::malloc(sizeof(wregexp) + static_cast<std::size_t>(capacity) * sizeof(Unit));
+  if (block == nullptr) return CompileError::OUT_OF_SPACE;
+  result = static_cast<wregexp*>(block);
+  for (int i = 0; i < WREGEXP_GROUPS; ++i) {
+    result->match_starts[i] = nullptr;
+    result->match_ends[i] = nullptr;
+  }
+  result->program = reinterpret_cast<Unit*>(result + 1);
+  std::memset(result->program, 0, static_cast<std::size_t>(capacity) * sizeof(Unit));
+
+  state = CompileState{expression, 1, result->program, 1, capacity, CompileError::NONE};
+  result->program[0] = WREGEXP_MAGIC;
+  parse_expression(state, false, flags);  // the text parsed once already
+  fill_hints(*result, flags);
+  return CompileError::NONE;
+}
 
 // ---- emitting (counting only when state.program is null) ----
 
@@ -158,10 +222,7 @@ int parse_expression(CompileState& state, bool in_parentheses, int& flags) {
   int group = 0;
   int first = NO_NODE;
   if (in_parentheses) {
-    if (state.next_group >= WREGEXP_GROUPS) {
-      wregerror("too many ()");
-      return NO_NODE;
-    }
+    if (state.next_group >= WREGEXP_GROUPS) return fail(state, CompileError::TOO_MANY_GROUPS);
     group = state.next_group++;
     first = emit_node(state, OP_OPEN + group);
   }
@@ -191,13 +252,10 @@ int parse_expression(CompileState& state, bool in_parentheses, int& flags) {
   }
 
   if (in_parentheses) {
-    if (*state.parse++ != u')') {
-      wregerror("unmatched ()");
-      return NO_NODE;
-    }
+    if (*state.parse++ != u')') return fail(state, CompileError::UNMATCHED_PARENTHESIS);
   } else if (*state.parse != 0) {
-    wregerror(*state.parse == u')' ? "unmatched ()" : "junk on end");
-    return NO_NODE;
+    return fail(state, *state.parse == u')' ? CompileError::UNMATCHED_PARENTHESIS
+                                            : CompileError::JUNK_ON_END);
   }
   return first;
 }
@@ -234,10 +292,8 @@ int parse_piece(CompileState& state, int& flags) {
     return atom;
   }
   // A loop over something that can match nothing would never advance.
-  if ((atom_flags & FLAG_NONEMPTY) == 0 && op != u'?') {
-    wregerror("*+ operand could be empty");
-    return NO_NODE;
-  }
+  if ((atom_flags & FLAG_NONEMPTY) == 0 && op != u'?')
+    return fail(state, CompileError::EMPTY_LOOP_OPERAND);
   flags = op == u'+' ? FLAG_NONEMPTY : FLAG_STARRED;
   bool single = (atom_flags & FLAG_SINGLE) != 0;
 
@@ -269,10 +325,7 @@ int parse_piece(CompileState& state, int& flags) {
   }
 
   ++state.parse;
-  if (is_postfix(*state.parse)) {
-    wregerror("nested *?+");
-    return NO_NODE;
-  }
+  if (is_postfix(*state.parse)) return fail(state, CompileError::NESTED_REPEAT);
   return atom;
 }
 
@@ -298,18 +351,13 @@ int parse_atom(CompileState& state, int& flags) {
     case 0:
     case u'|':
     case u')':
-      wregerror("internal urp");
-      return NO_NODE;
+      return fail(state, CompileError::NOTHING_TO_PARSE);
     case u'?':
     case u'+':
     case u'*':
-      wregerror("?+* follows nothing");
-      return NO_NODE;
+      return fail(state, CompileError::REPEAT_FOLLOWS_NOTHING);
     case u'\\': {
-      if (*state.parse == 0) {
-        wregerror("trailing \\");
-        return NO_NODE;
-      }
+      if (*state.parse == 0) return fail(state, CompileError::TRAILING_BACKSLASH);
       int node = emit_node(state, OP_LITERAL);
       emit_unit(state, *state.parse++);
       emit_unit(state, 0);
@@ -320,10 +368,7 @@ int parse_atom(CompileState& state, int& flags) {
       const Unit* run = --state.parse;
       int64_t length = 0;
       while (run[length] != 0 && !is_special(run[length])) ++length;
-      if (length == 0) {
-        wregerror("internal disaster");
-        return NO_NODE;
-      }
+      if (length == 0) return fail(state, CompileError::EMPTY_LITERAL);
       // A postfix operator applies to the run's last character alone.
       if (length > 1 && is_postfix(run[length])) --length;
       int node = emit_node(state, OP_LITERAL);
@@ -359,19 +404,13 @@ int parse_set(CompileState& state, int& flags) {
     }
     int32_t low = static_cast<int32_t>(state.parse[-2]) + 1;
     int32_t high = *state.parse;
-    if (low > high + 1) {
-      wregerror("invalid [] range");
-      return NO_NODE;
-    }
+    if (low > high + 1) return fail(state, CompileError::INVALID_RANGE);
     emit_unit(state, static_cast<Unit>(low));
     emit_unit(state, RANGE_MARK);
     emit_unit(state, static_cast<Unit>(high));
   }
   emit_unit(state, 0);
-  if (*state.parse != u']') {
-    wregerror("unmatched []");
-    return NO_NODE;
-  }
+  if (*state.parse != u']') return fail(state, CompileError::UNMATCHED_BRACKET);
   ++state.parse;
   flags = FLAG_NONEMPTY | FLAG_SINGLE;
   return node;
