@@ -21,10 +21,15 @@ Case file format (one file per area, cases separated by "case:" lines):
     | id:7
     stdout-raw: a\\x00\\n\\x00            one line of escaped bytes, no newline added
     stdin-gen: b"a:" + b"x" * 9 + b"\\n"   a Python expression giving the bytes, for
-                                        inputs of several megabytes (also stdout-gen)
+                                        inputs of several megabytes (also stdout-gen,
+                                        and args-gen for a list of str); range works
     stderr:                             expected standard error (exact)
     | Kunpack: field-format-list is missing.
     status: 2
+    run: [["tags"], "tags:a\\tb\\n", "tags:a\\ntags:b\\n", "", 0]
+                                        the whole case in one line: args, stdin,
+                                        stdout, then optionally stderr and status;
+                                        JSON strings, "\\udcHH" for the byte 0xHH
 
 Omitted stdout/stderr mean "must be empty"; omitted status means 0. The program
 is started with argv[0] "Kunpack", in a fresh temporary folder holding the files.
@@ -86,10 +91,17 @@ def parse_cases(path):
                 case["status"] = int(value)
             elif key in ("stdin", "stdout", "stderr") and not value:
                 block = key
-            elif key in ("stdin-gen", "stdout-gen"):
-                case[key[:-4]] = eval(value, {"__builtins__": {}}, {})
+            elif key in ("stdin-gen", "stdout-gen", "args-gen"):
+                case[key[:-4]] = eval(value, {"__builtins__": {}, "range": range}, {})
             elif key in ("stdin-raw", "stdout-raw", "stderr-raw"):
                 case[key[:-4]] = unescape(line.partition(b":")[2].lstrip(b" "))
+            elif key == "run":
+                given = json.loads(value)
+                case["args"] = given[0]
+                for name, text in zip(("stdin", "stdout", "stderr"), given[1:4]):
+                    case[name] = text.encode("utf-8", "surrogateescape")
+                if len(given) > 4:
+                    case["status"] = given[4]
             elif key.startswith("file "):
                 name = key[5:].strip()
                 block = "file:" + name
