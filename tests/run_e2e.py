@@ -17,6 +17,7 @@ Case file format (one file per area, cases separated by "case:" lines):
     | tags:red\\tgreen                  a final "\\c" drops the line's newline
     file data.k:                        an input file in the case's folder
     | a:1
+    file one.k: a:1\\n\\nb:2\\n           a whole file in one line of escaped bytes
     stdout:                             expected standard output
     | id:7
     stdout-raw: a\\x00\\n\\x00            one line of escaped bytes, no newline added
@@ -107,6 +108,9 @@ def parse_cases(path):
                 block = "file:" + name
                 case[block] = b""
                 case["files"][name] = block
+                if value:  # the whole file on this line, escaped as in stdin-raw
+                    case[block] = unescape(line.partition(b":")[2].lstrip(b" "))
+                    block = None
             else:
                 raise ValueError(f"{path}:{number}: cannot read '{line.decode()}'")
     return cases
