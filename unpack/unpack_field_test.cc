@@ -137,12 +137,15 @@ TEST_F(DecompositionTest, ConversionsAreTheSameUnderEveryOutputCode) {
     const char* line;
     std::u16string expected;  // the output's units
   };
+  // clang-format off
   const CodeCase kCases[] = {
       {16, "f:12;0x;", u"f:12\nf:0\nf:\n"}, {32, "f:12;0x;", u"f:12\nf:0\nf:\n"},
       {0, "f:12;0x;", u"f:12\nf:0\nf:\n"},  {16, "f:café", u"f:café\n"},
       {32, "f:日本;x", u"f:日本\nf:x\n"},   {0, "f:café", u"f:café\n"},
       {16, "f:😀;é", u"f:😀\nf:é\n"},         {0, "f:😀", u"f:😀\n"},
+      {16, "f:\u07FF;\U0010FFFF", u"f:\u07FF\nf:\U0010FFFF\n"},  // the last 2- and 4-byte leads
   };
+  // clang-format on
   for (const CodeCase& c : kCases) {
     SCOPED_TRACE(std::to_string(c.code) + " " + c.line);
     odatautf = c.code;
