@@ -52,8 +52,8 @@ class LocaleScope {
 };
 
 // An area of `size` bytes with the pacts named by `pacts` ('g' grows, 'n'
-// gives up; both count their calls), then a pact that keeps `start` on the
-// object built by the reservations. A null reservation must be the last.
+// gives up, both counting their calls; '-' pops one), then a pact that keeps
+// `start` on the object built by the reservations. A null one must be last.
 struct GrowthCase {
   const char* what;
   std::size_t size;
@@ -73,6 +73,7 @@ const GrowthCase kGrowthCases[] = {
     {"the name follows the size in KB",    2048, "g",   {3072},     1,  4096, "nsize=4", false},
     {"a giving-up pact gives null",        8,    "n",   {8, 1},     1,  8,    "nsize=0", true},
     {"pacts run oldest first, stop at 1",  8,    "gng", {9},        2,  16,   "nsize=0", true},
+    {"a pop of an empty stack keeps it empty", 8, "--g", {9},      1,  16,   "nsize=0", false},
     {"an object grows byte by byte",       4,    "g",   std::vector<std::size_t>(300, 1), 7, 512, "nsize=0", false},
 };
 // clang-format on
@@ -80,8 +81,11 @@ const GrowthCase kGrowthCases[] = {
 TEST(AreaTest, GrowthTable) {
   for (const GrowthCase& c : kGrowthCases) {
     TestArea area(c.size, nullptr);
-    for (const char* p = c.pacts; *p != '\0'; ++p)
-      pact_push(*p == 'g' ? count_and_grow : count_and_give_up, nullptr, nullptr, area);
+    for (const char* p = c.pacts; *p != '\0'; ++p) {
+      if (*p == '-') pact_pop(area);
+      if (*p != '-')
+        pact_push(*p == 'g' ? count_and_grow : count_and_give_up, nullptr, nullptr, area);
+    }
     char* start = nullptr;
     pact_push(translate_pair, &start, nullptr, area);
     pact_calls = 0;
