@@ -45,18 +45,12 @@ struct NumberCase {
   int32_t value;
 };
 
+// clang-format off
 const NumberCase kNumberCases[] = {
-    {"8", 8},
-    {" 16", 16},
-    {"-16", -16},
-    {"+32", 32},
-    {"8x", 8},
-    {"utf8", 0},
-    {"", 0},
-    {"99999999999", INT32_MAX},
-    {"-99999999999", INT32_MIN},
-    {"2147483647", INT32_MAX},
+    {"8", 8}, {" 16", 16}, {"-16", -16}, {"+32", 32}, {"8x", 8}, {"utf8", 0}, {"", 0},
+    {"99999999999", INT32_MAX}, {"-99999999999", INT32_MIN}, {"2147483647", INT32_MAX},
 };
+// clang-format on
 
 TEST(SettingNumber, ReadsLeadingDecimal) {
   for (const NumberCase& c : kNumberCases) {

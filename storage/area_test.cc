@@ -24,7 +24,8 @@ int32_t count_and_grow(void* a, void* b, StorageArea& area) {
   ++pact_calls;
   return grow_twice(a, b, area);
 }
-int32_t give_up(void*, void*, StorageArea&) {
+int32_t count_and_give_up(void*, void*, StorageArea&) {
+  ++pact_calls;
   return 1;
 }
 int32_t fatal_result(void*, void*, StorageArea&) {
@@ -51,61 +52,59 @@ class LocaleScope {
   ~LocaleScope() { std::setlocale(LC_ALL, "C"); }
 };
 
-TEST(AreaTest, CreateNamesTheAreaInKilobytes) {
-  TestArea area(2048, nullptr, "rsize");
-  EXPECT_STREQ(area.name, "rsize=2");
-  EXPECT_EQ(area.end - area.begin, 2048);
-  EXPECT_EQ(area.head, area.begin);
-  EXPECT_EQ(area.pact_count, 0);
-  EXPECT_EQ(area.old_begin, nullptr);
-}
+// An area of `size` bytes with the pacts named by `pacts` ('g' grows, 'n'
+// gives up, both counting their calls; '-' pops one), then a pact that keeps
+// `start` on the object built by the reservations. A null one must be last.
+struct GrowthCase {
+  const char* what;
+  std::size_t size;
+  const char* pacts;
+  std::vector<std::size_t> reservations;
+  int calls;  // pact handler calls in all
+  std::size_t final_size;
+  const char* name;  // after the last reservation
+  bool last_is_null;
+};
+// clang-format off
+const GrowthCase kGrowthCases[] = {
+    {"an exact fit runs no pact",          64,   "g",   {60, 4},    0,  64,   "nsize=0", false},
+    {"one byte past a full area",          64,   "g",   {60, 4, 1}, 1,  128,  "nsize=0", false},
+    {"doubling as often as needed",        1,    "g",   {1000},     10, 1024, "nsize=1", false},
+    {"an area created empty still grows",  0,    "g",   {100},      7,  128,  "nsize=0", false},
+    {"the name follows the size in KB",    2048, "g",   {3072},     1,  4096, "nsize=4", false},
+    {"a giving-up pact gives null",        8,    "n",   {8, 1},     1,  8,    "nsize=0", true},
+    {"pacts run oldest first, stop at 1",  8,    "gng", {9},        2,  16,   "nsize=0", true},
+    {"a pop of an empty stack keeps it empty", 8, "--g", {9},      1,  16,   "nsize=0", false},
+    {"an object grows byte by byte",       4,    "g",   std::vector<std::size_t>(300, 1), 7, 512, "nsize=0", false},
+};
+// clang-format on
 
-TEST(AreaTest, GrowthRewritesTheName) {
-  TestArea area(2048, grow_twice, "rsize");
-  ASSERT_NE(area_reserve(3 * 1024, area), nullptr);
-  EXPECT_STREQ(area.name, "rsize=4");
-  EXPECT_EQ(area.end - area.begin, 4096);
-  EXPECT_EQ(area.head - area.begin, 3 * 1024);
-}
-
-TEST(AreaTest, ExactFitRunsNoPact) {
-  TestArea area(64, count_and_grow);
-  pact_calls = 0;
-  ASSERT_NE(area_reserve(60, area), nullptr);
-  ASSERT_NE(area_reserve(4, area), nullptr);
-  EXPECT_EQ(pact_calls, 0);
-  EXPECT_EQ(area.head, area.end);
-  ASSERT_NE(area_reserve(1, area), nullptr);
-  EXPECT_EQ(pact_calls, 1);
-}
-
-TEST(AreaTest, ReservationDoublesAsOftenAsNeeded) {
-  TestArea area(1, count_and_grow);
-  pact_calls = 0;
-  char* p = static_cast<char*>(area_reserve(1000, area));
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(pact_calls, 10);  // 1 -> 1024 bytes
-  EXPECT_EQ(area.end - area.begin, 1024);
-}
-
-TEST(AreaTest, ZeroSizedAreaStillGrows) {
-  TestArea area(0);
-  EXPECT_STREQ(area.name, "nsize=0");
-  EXPECT_NE(area_reserve(100, area), nullptr);
-  EXPECT_GE(area.end - area.begin, 100);
-}
-
-TEST(AreaTest, ObjectStaysContiguousAcrossGrowth) {
-  TestArea area(4);
-  char* start = nullptr;
-  pact_push(translate_pair, &start, nullptr, area);
-  for (int i = 0; i < 300; ++i) {
-    char* slot = static_cast<char*>(area_reserve_object(1, start, area));
-    *slot = static_cast<char>('a' + i % 26);
+TEST(AreaTest, GrowthTable) {
+  for (const GrowthCase& c : kGrowthCases) {
+    TestArea area(c.size, nullptr);
+    for (const char* p = c.pacts; *p != '\0'; ++p) {
+      if (*p == '-') pact_pop(area);
+      if (*p != '-')
+        pact_push(*p == 'g' ? count_and_grow : count_and_give_up, nullptr, nullptr, area);
+    }
+    char* start = nullptr;
+    pact_push(translate_pair, &start, nullptr, area);
+    pact_calls = 0;
+    std::string written;
+    char* last = nullptr;
+    for (std::size_t n : c.reservations) {
+      last = static_cast<char*>(area_reserve_object(n, start, area));
+      if (last == nullptr) break;
+      for (std::size_t i = 0; i < n; ++i) written += static_cast<char>('a' + written.size() % 26);
+      std::memcpy(last, written.data() + written.size() - n, n);
+    }
+    EXPECT_EQ(pact_calls, c.calls) << c.what;
+    EXPECT_EQ(static_cast<std::size_t>(area.end - area.begin), c.final_size) << c.what;
+    EXPECT_STREQ(area.name, c.name) << c.what;
+    EXPECT_EQ(last == nullptr, c.last_is_null) << c.what;
+    EXPECT_EQ(start, written.empty() ? nullptr : area.begin) << c.what;
+    EXPECT_EQ(std::string(area.begin, area.head), written) << c.what;
   }
-  pact_pop(area);
-  ASSERT_EQ(start, area.begin);
-  for (int i = 0; i < 300; ++i) ASSERT_EQ(start[i], 'a' + i % 26) << i;
 }
 
 TEST(AreaTest, AlignPadsToTheNextMultiple) {
@@ -150,31 +149,6 @@ TEST(AreaTest, TranslateLeavesPointersOutsideTheOldData) {
   EXPECT_EQ(area_translate(static_cast<char*>(nullptr), area), nullptr);
 }
 
-TEST(AreaTest, ResizeToTheSameSizeIsIdentity) {
-  TestArea area(2048);
-  char* begin = area.begin;
-  area_resize(2048, area);
-  EXPECT_EQ(area.begin, begin);
-  EXPECT_EQ(area_translate(begin + 7, area), begin + 7);
-}
-
-TEST(AreaTest, PositivePactResultGivesNull) {
-  TestArea area(8, nullptr, "wsize");
-  pact_push(give_up, nullptr, nullptr, area);
-  EXPECT_EQ(area_reserve(9, area), nullptr);
-  EXPECT_NE(area_reserve(8, area), nullptr);
-}
-
-TEST(AreaTest, PactsRunOldestFirstAndStopAtNonZero) {
-  TestArea area(8, nullptr, "wsize");
-  pact_push(count_and_grow, nullptr, nullptr, area);
-  pact_push(give_up, nullptr, nullptr, area);
-  pact_push(count_and_grow, nullptr, nullptr, area);
-  pact_calls = 0;
-  EXPECT_EQ(area_run_pacts(area), 1);
-  EXPECT_EQ(pact_calls, 1);
-}
-
 TEST(AreaDeathTest, FatalShortages) {
   TestArea area(8, nullptr, "tsize");
   EXPECT_EXIT(area_reserve(9, area), testing::ExitedWithCode(3), ": insufficient tsize=0\n");
@@ -188,8 +162,8 @@ TEST(AreaDeathTest, FatalShortages) {
 
 TEST(AreaDeathTest, FifthPactIsFatal) {
   TestArea area(8, nullptr, "tsize");
-  for (int i = 0; i < PACT_CAPACITY; ++i) pact_push(give_up, nullptr, nullptr, area);
-  EXPECT_EXIT(pact_push(give_up, nullptr, nullptr, area), testing::ExitedWithCode(3),
+  for (int i = 0; i < PACT_CAPACITY; ++i) pact_push(count_and_give_up, nullptr, nullptr, area);
+  EXPECT_EXIT(pact_push(count_and_give_up, nullptr, nullptr, area), testing::ExitedWithCode(3),
               ": program error \\(pact over\\)\\.\n");
 }
 

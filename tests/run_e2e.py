@@ -17,17 +17,23 @@ Case file format (one file per area, cases separated by "case:" lines):
     | tags:red\\tgreen                  a final "\\c" drops the line's newline
     file data.k:                        an input file in the case's folder
     | a:1
+    file one.k: a:1\\n\\nb:2\\n           a whole file in one line of escaped bytes
     stdout:                             expected standard output
     | id:7
     stdout-raw: a\\x00\\n\\x00            one line of escaped bytes, no newline added
     stdin-gen: b"a:" + b"x" * 9 + b"\\n"   a Python expression giving the bytes, for
-                                        inputs of several megabytes (also stdout-gen)
+                                        inputs of several megabytes (also stdout-gen,
+                                        and args-gen for a list of str); range works
     stderr:                             expected standard error (exact)
     | Kunpack: field-format-list is missing.
     status: 2
     memory-limit: 60000                 address space of the run in KB (as ulimit -v);
                                         such a case is skipped for a binary built
                                         with AddressSanitizer, which reserves terabytes
+    run: [["tags"], "tags:a\\tb\\n", "tags:a\\ntags:b\\n", "", 0]
+                                        the whole case in one line: args, stdin,
+                                        stdout, then optionally stderr and status;
+                                        JSON strings, "\\udcHH" for the byte 0xHH
 
 Omitted stdout/stderr mean "must be empty"; omitted status means 0. The program
 is started with argv[0] "Kunpack", in a fresh temporary folder holding the files.
@@ -92,15 +98,25 @@ def parse_cases(path):
                 case["memory_limit"] = int(value) * 1024
             elif key in ("stdin", "stdout", "stderr") and not value:
                 block = key
-            elif key in ("stdin-gen", "stdout-gen"):
-                case[key[:-4]] = eval(value, {"__builtins__": {}}, {})
+            elif key in ("stdin-gen", "stdout-gen", "args-gen"):
+                case[key[:-4]] = eval(value, {"__builtins__": {}, "range": range}, {})
             elif key in ("stdin-raw", "stdout-raw", "stderr-raw"):
                 case[key[:-4]] = unescape(line.partition(b":")[2].lstrip(b" "))
+            elif key == "run":
+                given = json.loads(value)
+                case["args"] = given[0]
+                for name, text in zip(("stdin", "stdout", "stderr"), given[1:4]):
+                    case[name] = text.encode("utf-8", "surrogateescape")
+                if len(given) > 4:
+                    case["status"] = given[4]
             elif key.startswith("file "):
                 name = key[5:].strip()
                 block = "file:" + name
                 case[block] = b""
                 case["files"][name] = block
+                if value:  # the whole file on this line, escaped as in stdin-raw
+                    case[block] = unescape(line.partition(b":")[2].lstrip(b" "))
+                    block = None
             else:
                 raise ValueError(f"{path}:{number}: cannot read '{line.decode()}'")
     return cases

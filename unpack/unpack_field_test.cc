@@ -34,8 +34,8 @@ class DecompositionTest : public EngineTest {
   }
 };
 
-// The delimiter table: a tab does not absorb runs, one or more spaces do.
-const Case kDelimiterCases[] = {
+const Case kCases[] = {
+    // The delimiter table: a tab does not absorb runs, one or more spaces do.
     {"f", "\t", "", "f:a\tb", "f:a\nf:b\n", ""},
     {"f", "\t", "", "f:a\t\tb", "f:a\nf:\nf:b\n", ""},
     {"f", "\t", "", "f:\ta", "f:\nf:a\n", ""},
@@ -58,17 +58,7 @@ const Case kDelimiterCases[] = {
     // Only the listed label is decomposed; other lines pass unchanged.
     {"f", "\t", "", "g:a\tb", "g:a\tb\n", ""},
     {"f", "\t", "", "no colon\there", "no colon\there\n", ""},
-};
-
-TEST_F(DecompositionTest, DelimiterTable) {
-  for (const Case& c : kDelimiterCases) {
-    check(c);
-    restart();
-  }
-}
-
-// Starts, end positions and lengths, with their two warnings.
-const Case kPositionCases[] = {
+    // Starts, end positions and lengths, with their two warnings.
     {"f:(3)", "\t", "", "f:abcdefgh", "f:abc\nf:def\nf:gh\n", TRUNCATED_TEXT},
     {"f:(3)", "\t", "", "f:abcdef", "f:abc\nf:def\n", ""},
     {"f:-3", "\t", "", "f:abcdefg", "f:abcd\n", END_BEFORE_START_TEXT},
@@ -89,17 +79,7 @@ const Case kPositionCases[] = {
     {"f:@[0-9]+@", "\t", "", "f:ab12cd34ef", "f:ab12\nf:cd34\n", ""},
     {"f:@[0-9]+@", "\t", "", "f:ab", "", ""},
     {"f:+1@[0-9]@", "\t", "", "f:a1b2", "f:1\nf:2\n", ""},
-};
-
-TEST_F(DecompositionTest, PositionsAndLengths) {
-  for (const Case& c : kPositionCases) {
-    check(c);
-    restart();
-  }
-}
-
-// Labels: empty ones are consumed silently; "f" leaves the label out.
-const Case kLabelCases[] = {
+    // Labels: empty ones are consumed silently; "f" leaves the label out.
     {"^g", "\t", "", ":x\ty", "", ""},
     {"^g", "\t", "", "f:x\ty", "f:x\nf:y\n", ""},
     {"^f", "\t", "", "f:x\ty", "f:x\ty\n", ""},
@@ -108,8 +88,8 @@ const Case kLabelCases[] = {
     {"^g", "\t", "", ":x\t", "", ""},
 };
 
-TEST_F(DecompositionTest, Labels) {
-  for (const Case& c : kLabelCases) {
+TEST_F(DecompositionTest, Table) {
+  for (const Case& c : kCases) {
     check(c);
     restart();
   }
@@ -157,12 +137,15 @@ TEST_F(DecompositionTest, ConversionsAreTheSameUnderEveryOutputCode) {
     const char* line;
     std::u16string expected;  // the output's units
   };
+  // clang-format off
   const CodeCase kCases[] = {
       {16, "f:12;0x;", u"f:12\nf:0\nf:\n"}, {32, "f:12;0x;", u"f:12\nf:0\nf:\n"},
       {0, "f:12;0x;", u"f:12\nf:0\nf:\n"},  {16, "f:café", u"f:café\n"},
       {32, "f:日本;x", u"f:日本\nf:x\n"},   {0, "f:café", u"f:café\n"},
       {16, "f:😀;é", u"f:😀\nf:é\n"},         {0, "f:😀", u"f:😀\n"},
+      {16, "f:\u07FF;\U0010FFFF", u"f:\u07FF\nf:\U0010FFFF\n"},  // the last 2- and 4-byte leads
   };
+  // clang-format on
   for (const CodeCase& c : kCases) {
     SCOPED_TRACE(std::to_string(c.code) + " " + c.line);
     odatautf = c.code;
@@ -171,19 +154,12 @@ TEST_F(DecompositionTest, ConversionsAreTheSameUnderEveryOutputCode) {
     ASSERT_EQ(start(number ? "f:/;/:%d" : "f:/;/:%s"), "");
     Outcome outcome = run(c.line);
     std::u16string units;
-    if (c.code == 16) {
-      for (std::size_t i = 0; i + 1 < outcome.out.size(); i += 2) {
-        units += static_cast<char16_t>(static_cast<unsigned char>(outcome.out[i]) |
-                                       static_cast<unsigned char>(outcome.out[i + 1]) << 8);
-      }
-    } else if (c.code == 32) {
-      for (std::size_t i = 0; i + 3 < outcome.out.size(); i += 4) {
-        units += static_cast<char16_t>(static_cast<unsigned char>(outcome.out[i]) |
-                                       static_cast<unsigned char>(outcome.out[i + 1]) << 8);
-      }
-    } else {
-      units = units_of(outcome.out);
+    std::size_t width = static_cast<std::size_t>(c.code / 8);  // little-endian units
+    for (std::size_t i = 0; width > 0 && i + width <= outcome.out.size(); i += width) {
+      units += static_cast<char16_t>(static_cast<unsigned char>(outcome.out[i]) |
+                                     static_cast<unsigned char>(outcome.out[i + 1]) << 8);
     }
+    if (width == 0) units = units_of(outcome.out);
     EXPECT_EQ(units, c.expected);
     restart();
   }
