@@ -64,8 +64,8 @@ bool label_may_be_chosen(const unsigned char* label, std::size_t length) {
   FieldSpan* span = spans;
   for (; span->line != nullptr; ++span) {
     FieldEntry* entry = nullptr;
-    int32_t chosen = field_index_lookup(
-        field_index, span->line, static_cast<std::size_t>(span->value - span->line), &entry);
+    int32_t chosen = field_index_lookup(field_index, span->line,
+                                        static_cast<std::size_t>(span->value - span->line), &entry);
     if (chosen == 0) {
       assert(span == spans || span->line == span[-1].eol + 1);
       if (unchosen == nullptr) unchosen = span->line;

@@ -18,8 +18,9 @@ extern FieldList field_list;
 void formats_translate(StorageArea& area);
 
 // -t, -z and the field-format-list in the area (a null list is reported
-// with the usage), then the formats compiled and checked: every format repeats to the end of the value, and the f option
-// and absolute starts are refused (each a counted error naming the field).
+// with the usage), then the formats compiled and checked: every format
+// repeats to the end of the value, and the f option and absolute starts
+// are refused (each a counted error naming the field).
 void formats_start(const char* delimiter_text, const char* options_text, const char* list_text,
                    StorageArea& area);
 

@@ -90,8 +90,7 @@ inline void begin_record(RecordBuild& build) {
 // in pieces and memory follows the longest line, not the longest record.
 inline bool piece_is_full(const RecordBuild& build, const Unit* next) {
   const char* first = build.chars.begin + build.first_unit;
-  return static_cast<std::size_t>(reinterpret_cast<const char*>(next) - first) >=
-         build.piece_bound;
+  return static_cast<std::size_t>(reinterpret_cast<const char*>(next) - first) >= build.piece_bound;
 }
 
 void new_span(RecordBuild& build) {
