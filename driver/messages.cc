@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -29,15 +30,17 @@ void append_code_point(std::string& text, char32_t code_point) {
   }
 }
 
-// Appends Units, joining surrogate pairs; a lone surrogate becomes "?".
-void append_units(std::string& text, const Unit* units) {
+// Appends Units up to a NUL or `limit` of them, joining surrogate pairs; a
+// lone surrogate becomes "?".
+void append_units(std::string& text, const Unit* units, std::size_t limit = SIZE_MAX) {
   if (units == nullptr) {
     text += "(null)";
     return;
   }
-  for (const Unit* p = units; *p != 0; ++p) {
+  const Unit* end = units + (limit == SIZE_MAX ? unit_length(units) : limit);
+  for (const Unit* p = units; p != end; ++p) {
     char32_t unit = *p;
-    if (is_high_surrogate(unit) && is_low_surrogate(p[1])) {
+    if (is_high_surrogate(unit) && p + 1 != end && is_low_surrogate(p[1])) {
       append_code_point(text, join_surrogates(unit, p[1]));
       ++p;
     } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
@@ -48,7 +51,7 @@ void append_units(std::string& text, const Unit* units) {
   }
 }
 
-// The message formats use only %s, %d, %u, %c, %ls, %lc and %%.
+// The message formats use only %s, %d, %u, %c, %ls, %.*ls, %lc and %%.
 std::string format_message(const char* format, va_list arguments) {
   std::string text;
   for (const char* p = format; *p != 0; ++p) {
@@ -71,6 +74,10 @@ std::string format_message(const char* format, va_list arguments) {
     } else if (*p == 'l' && p[1] == 's') {
       ++p;
       append_units(text, va_arg(arguments, const Unit*));
+    } else if (std::strncmp(p, ".*ls", 4) == 0) {
+      p += 3;
+      int length = va_arg(arguments, int);
+      append_units(text, va_arg(arguments, const Unit*), static_cast<std::size_t>(length));
     } else if (*p == 'l' && p[1] == 'c') {
       ++p;
       // The terminating NUL of a text prints nothing between its quotes.

@@ -17,7 +17,8 @@ extern int32_t record_number;          // 1-based record number within that inpu
 
 // printf-style. %s, %d and %c as usual; %ls takes a NUL-terminated string of
 // Units (const Unit*) and %lc takes one Unit passed as int, both written in
-// the locale's multibyte code (a surrogate pair joined into one character).
+// the locale's multibyte code (a surrogate pair joined into one character);
+// %.*ls takes a count (int) and that many Units, for a text not ended by NUL.
 // MSG_FATAL never returns.
 void message(int level, const char* format, ...);
 

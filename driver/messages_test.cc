@@ -31,6 +31,8 @@ TEST(Message, WideArgumentsInUtf8Locale) {
   static const Unit kName[] = {u'c', 0xE9, 0xD83D, 0xDE00, 0xDC00, 0};
   EXPECT_EQ(capture([] { message(MSG_ERROR, "field %ls.\n", kName); }),
             "Kunpack: field c\xC3\xA9\xF0\x9F\x98\x80?.\n");
+  EXPECT_EQ(capture([] { message(MSG_ERROR, "field %.*ls:\n", 3, kName); }),
+            "Kunpack: field c\xC3\xA9?:\n");
   EXPECT_EQ(capture([] { message(MSG_ERROR, "at '%lc'.\n", 0x20AC); }),
             "Kunpack: at '\xE2\x82\xAC'.\n");
   // The NUL at the end of a text prints nothing between the quotes.

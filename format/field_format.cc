@@ -53,18 +53,14 @@ int32_t read_number(Unit*& position) {
   return static_cast<int32_t>(value);
 }
 
-// A counted message naming the entry; its ':' is a NUL meanwhile, so that
-// "%ls" prints the name alone. `unit` fills a "%lc" where the text has one.
-void report_field(const char* text, FieldEntry& entry, Unit unit = 0) {
-  Unit* terminator = entry.format - 1;
-  Unit saved = *terminator;
-  *terminator = 0;
-  message(MSG_ERROR, text, entry.name, static_cast<int>(unit));
-  *terminator = saved;
+// A counted message naming the entry ("%.*ls"). `unit` fills a "%lc" where
+// the text has one.
+void report_field(const char* text, const FieldEntry& entry, Unit unit = 0) {
+  message(MSG_ERROR, text, field_name_length(entry), entry.name, static_cast<int>(unit));
 }
 
 void report_syntax_error(FormatCompile& compile, Unit at) {
-  report_field("format syntax error in the field %ls at '%lc'.\n", *compile.entry, at);
+  report_field("format syntax error in the field %.*ls at '%lc'.\n", *compile.entry, at);
   compile.state = FormatScan::ERROR;
 }
 
@@ -244,20 +240,20 @@ void field_format_check(FieldFormat& format, FieldEntry& entry) {
   if ((format.options & OPTION_N) != 0) format.options = 0;
   if (format.start_kind == START_ABSOLUTE && format.end_kind == END_POSITION &&
       format.start > format.end) {
-    report_field("start > end error in the field %ls.\n", entry);
+    report_field("start > end error in the field %.*ls.\n", entry);
   }
   if (format.repeat != 0 && format.end_kind == END_POSITION) {
-    report_field("end position and * conflicts in the format of the field %ls.\n", entry);
+    report_field("end position and * conflicts in the format of the field %.*ls.\n", entry);
   }
   if (format.repeat != 0 && format.end_kind == END_LENGTH && format.end == 0) {
-    report_field("zero length field repeats in the field %ls.\n", entry);
+    report_field("zero length field repeats in the field %.*ls.\n", entry);
   }
   // Also tests an inherited -t expression; a null one is reported by wregexec.
   if (format_matches_null(format.regex)) {
-    report_field("format delimiter or pattern matches null in the field %ls.\n", entry);
+    report_field("format delimiter or pattern matches null in the field %.*ls.\n", entry);
   }
   if (format.cfmt != nullptr && (format.options & OPTION_F) != 0) {
-    report_field("cfmt is not allowed with f option in the field %ls.\n", entry);
+    report_field("cfmt is not allowed with f option in the field %.*ls.\n", entry);
   }
 }
 

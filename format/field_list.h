@@ -28,6 +28,12 @@ struct FieldList {
   int32_t mode;  // LIST_INCLUDE or LIST_EXCLUDE
 };
 
+// Units of the entry's name without its ':': messages print the name with
+// "%.*ls" and this count, leaving the list as it is.
+inline int field_name_length(const FieldEntry& entry) {
+  return static_cast<int>(entry.format - 1 - entry.name);
+}
+
 void field_list_parse(const char* text, FieldList& list, StorageArea& area);
 void field_entry_unescape(FieldEntry& entry);
 // 1 listed (entry_out set), -1 decompose with the default format, 0 not chosen.

@@ -32,9 +32,11 @@ struct RecordBuild {
   StorageArea& chars;                // the record's units
   StorageArea& spans;                // its FieldSpan table
   const LinePass* pass;              // lines that go straight to the output, or null
+  std::size_t piece_bound;           // bytes of units after which a piece ends at a line's start
   FieldSpan* table_start = nullptr;  // first span; null until the first line begins
   FieldSpan* span = nullptr;         // the span being built, always the table's last
   int32_t span_count = 0;
+  std::size_t first_unit = 0;   // offset of the piece's first unit in the chars area
   bool marker_written = false;  // take_run met the record's end and wrote the end marker
   bool piece_ends = false;      // take_run stopped before a line that passes straight through
 };
@@ -80,6 +82,15 @@ FieldSpan* reserve_spans(RecordBuild& build, std::size_t count) {
 inline void begin_record(RecordBuild& build) {
   align_area(alignof(FieldSpan), build.spans);
   align_area(alignof(Unit), build.chars);
+  build.first_unit = static_cast<std::size_t>(build.chars.head - build.chars.begin);
+}
+
+// Whether the piece has stored enough units to end before the line that
+// begins at `next`: lines are cut independently, so a long record goes out
+// in pieces and memory follows the longest line, not the longest record.
+inline bool piece_is_full(const RecordBuild& build, const Unit* next) {
+  const char* first = build.chars.begin + build.first_unit;
+  return static_cast<std::size_t>(reinterpret_cast<const char*>(next) - first) >= build.piece_bound;
 }
 
 void new_span(RecordBuild& build) {
@@ -473,6 +484,11 @@ bool take_character(Run<AsciiText>& run) {
 // LINE_START: whole lines, then the span of the line that begins here.
 template <class Text>
 bool start_line(Run<Text>& run) {
+  if (run.build.span_count + run.used > 0 && run.i < run.end && run.text[run.i] != NEWLINE &&
+      piece_is_full(run.build, run.unit_at(run.i))) {
+    run.build.piece_ends = true;
+    return false;
+  }
   if (run.fresh == nullptr) {
     RecordBuild& build = run.build;
     run.fresh = reserve_spans(build, SPANS_PER_RUN);
@@ -853,14 +869,15 @@ bool read_units_step(RecordBuild& build, ReaderState& state, InputStream& in) {
   UnitText text(in.units);
   int32_t none = -1;
   in.units_pos = take_run(build, text, in.units_pos, in.units_end, state, in, none);
-  return true;
+  return !build.piece_ends;
 }
 
 // Bulk form of the state machine in take_unit. record_next has it inlined:
 // a record's call and its saved registers cost about as much as a short line.
 [[gnu::always_inline]] inline FieldSpan* read_record(InputStream& in, StorageArea& chars,
-                                                     StorageArea& spans, const LinePass* pass) {
-  RecordBuild build{chars, spans, pass};
+                                                     StorageArea& spans, const LinePass* pass,
+                                                     std::size_t piece_bound) {
+  RecordBuild build{chars, spans, pass, piece_bound};
   begin_record(build);
   ReaderState state = LINE_START;
   AsciiText text(in);
@@ -870,12 +887,19 @@ bool read_units_step(RecordBuild& build, ReaderState& state, InputStream& in) {
     } else {
       if (!read_units_step(build, state, in)) break;
     }
+    // Runs end pieces themselves; this catches the lines a run does not start.
+    if (state == LINE_START && build.span_count > 0 &&
+        piece_is_full(build, reinterpret_cast<const Unit*>(build.chars.head))) {
+      break;
+    }
   }
   text.keep(in);
   return finish_record(build, state, in);
 }
 
 }  // namespace
+
+std::size_t record_piece_bytes = std::size_t{1} << 20;
 
 FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans,
                        const LinePass* pass) {
@@ -885,18 +909,18 @@ FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans,
       record_number = in.record_in_file;
       current_file_name = in.name != nullptr ? in.name : "(stdin)";
     }
-    FieldSpan* table = read_record(in, chars, spans, pass);
+    FieldSpan* table = read_record(in, chars, spans, pass, record_piece_bytes);
     if (table != nullptr) return table;
     if (input_next_file(in) == 1) return nullptr;
   }
 }
 
 FieldSpan* record_read(InputStream& in, StorageArea& chars, StorageArea& spans) {
-  return read_record(in, chars, spans, nullptr);
+  return read_record(in, chars, spans, nullptr, SIZE_MAX);
 }
 
 FieldSpan* record_read_reference(InputStream& in, StorageArea& chars, StorageArea& spans) {
-  RecordBuild build{chars, spans, nullptr};
+  RecordBuild build{chars, spans, nullptr, SIZE_MAX};
   begin_record(build);
   ReaderState state = LINE_START;
   while (state != RECORD_END) state = take_unit(build, state, in_getwc(in), in);

@@ -34,10 +34,13 @@ struct LinePass {
 };
 
 // Next record of all input, or null at the end; counts records per file and
-// sets current_file_name / record_number for messages. With a LinePass the
-// record comes in pieces: the lines it lets through are written before the
-// piece is returned, and a piece ends before such a line that follows other
-// lines; in.record_open then tells that the record goes on in the next piece.
+// sets current_file_name / record_number for messages. A record may come in
+// pieces that end at a line's start: once a piece has stored
+// record_piece_bytes of units, and, with a LinePass, before a line it lets
+// through that follows other lines (the lines it lets through are written
+// before the piece is returned); in.record_open then tells that the record
+// goes on in the next piece.
+extern std::size_t record_piece_bytes;
 FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans,
                        const LinePass* pass = nullptr);
 // Next record of the current file, or null when it has none.

@@ -38,6 +38,10 @@ CASES = [
     ("reader gone, SIGPIPE ignored",
      "trap '' PIPE; { K a | head -1; echo ${PIPESTATUS[0]}; unread; } <big.k",
      "a:x\n3\nunread\n", EPIPE),
+    # One endless record: it is written in pieces, so the first failed write ends the run.
+    ("one endless record, SIGPIPE ignored",
+     "trap '' PIPE; { K a | head -1; echo ${PIPESTATUS[0]}; unread; }"
+     " < <(yes a:x 2>/dev/null | head -c 50000000)", "a:x\n3\nunread\n", EPIPE),
     ("failing device", "K a /proc/self/mem in.k; echo $?", "a:x\n\n1\n",
      "Kunpack: read error in K-file /proc/self/mem: Input/output error.\n"),
     ("full filesystem", "K a big.k >full/out; echo $?; wc -c <full/out", "3\n65536\n", ENOSPC),

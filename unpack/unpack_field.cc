@@ -148,25 +148,22 @@ const Unit* extract_piece(Decomposition& d, const FieldFormat& format, const Uni
 
 // Prints a warning with the field name (the label without its ':').
 void report_field_error(FieldError code, FieldEntry& entry) {
-  Unit* colon = entry.format - 1;
-  const Unit saved = *colon;
-  *colon = 0;
+  const int name_length = field_name_length(entry);
   const char* file = current_file_name != nullptr ? current_file_name : "(stdin)";
   switch (code) {
     case TRUNCATED:
-      message(MSG_ERROR, "field %ls truncated by the end of line at %s(%d).\n", entry.name, file,
-              record_number);
-      break;
-    case END_BEFORE_START:
-      message(MSG_ERROR, "field %ls end position is smaller than the start at %s(%d).\n",
+      message(MSG_ERROR, "field %.*ls truncated by the end of line at %s(%d).\n", name_length,
               entry.name, file, record_number);
       break;
+    case END_BEFORE_START:
+      message(MSG_ERROR, "field %.*ls end position is smaller than the start at %s(%d).\n",
+              name_length, entry.name, file, record_number);
+      break;
     case MORE_THAN_ONE_CONVERSION:
-      message(MSG_ERROR, "field %ls cfmt has more than one %% at %s(%d).\n", entry.name, file,
-              record_number);
+      message(MSG_ERROR, "field %.*ls cfmt has more than one %% at %s(%d).\n", name_length,
+              entry.name, file, record_number);
       break;
   }
-  *colon = saved;
 }
 
 const FieldFormat& format_of(const FieldEntry& entry) {

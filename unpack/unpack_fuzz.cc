@@ -1,7 +1,8 @@
 // unpack_fuzz.cc — whole records through a compiled list: arbitrary bytes
 // give the output code, the field-format-list, -t, -z and the input records
-// (the texts separated by NUL bytes). Start-up and the record loop run as
-// the driver runs them, with every area starting at one byte so it grows.
+// (the texts separated by NUL bytes). The record loop's own start-up and
+// loop run them, with every area starting at one byte so it grows, and
+// records cut into pieces at a bound the input chooses.
 #include <clocale>
 #include <cstddef>
 #include <cstdint>
@@ -12,22 +13,18 @@
 
 #include "charcode/charcode.h"
 #include "driver/messages.h"
+#include "driver/record_loop.h"
 #include "driver/settings.h"
 #include "format/field_format.h"
-#include "format/field_list.h"
 #include "io/reader.h"
 #include "io/stream.h"
-#include "unpack/unpack.h"
 
 namespace {
-
-FieldList field_list;
 
 // The driver's growth pact on the nsize area: the list follows the block.
 int32_t grow_list(void*, void*, StorageArea& area) {
   area_double(nullptr, nullptr, area);
-  field_list_translate(field_list, area);
-  field_formats_translate(field_list, area);
+  formats_translate(area);
   return 0;
 }
 
@@ -57,25 +54,7 @@ void release_everything() {
   }
 }
 
-// The start-up checks of the driver; false when start-up would end with status 2.
-bool compile_list(const std::string& list, const std::string& delimiter,
-                  const std::string& options) {
-  default_format_init(delimiter.c_str(), options.c_str(), nsize_area);
-  field_list_parse(list.c_str(), field_list, nsize_area);
-  if (field_list.mode == LIST_INCLUDE) {
-    field_formats_compile(field_list, nsize_area);
-    for (FieldEntry* entry = field_list.included; entry != nullptr; entry = entry->next) {
-      if ((entry->compiled->options & OPTION_F) != 0) ++error_count;
-      if (entry->compiled->start_kind == START_ABSOLUTE) ++error_count;
-      entry->compiled->repeat = 1;
-    }
-  } else {
-    DefaultFormat.repeat = 1;
-  }
-  return error_count == 0;
-}
-
-// The record loop: chosen fields to the engine, every other line copied.
+// Every record through the loop; the engine leaves its work area as it found it.
 void run_records(const std::string& records) {
   if (records.empty()) return;
   std::FILE* in_file = fmemopen(const_cast<char*>(records.data()), records.size(), "r");
@@ -83,30 +62,8 @@ void run_records(const std::string& records) {
   if (in_file == nullptr || out_file == nullptr) __builtin_trap();
   input_open_file(input, in_file, "fuzz");
   output_open_file(output, out_file);
-  FieldEntry current{};
-  FieldList current_list{&current, nullptr, LIST_INCLUDE};
-  while (FieldSpan* span = record_next(input, rsize_area, tsize_area)) {
-    for (; span->line != nullptr; ++span) {
-      std::size_t label_length = static_cast<std::size_t>(span->value - span->line);
-      FieldEntry* entry = nullptr;
-      int32_t chosen = field_list_lookup(field_list, span->line, label_length, &entry);
-      if (chosen == 0) {
-        out_putunits(span->line, static_cast<std::size_t>(span->eol - span->line) + 1, output);
-        continue;
-      }
-      current = FieldEntry{span->line, span->value, nullptr,
-                           chosen == 1 ? entry->compiled : nullptr, nullptr};
-      std::ptrdiff_t used_before = wsize_area.head - wsize_area.begin;
-      Unit newline = *span->eol;
-      unpack_field(span->value, &span->eol, current_list, wsize_area, output);
-      // The engine leaves its work area and the record as it found them.
-      if (wsize_area.head - wsize_area.begin != used_before) __builtin_trap();
-      if (*span->eol != newline || wsize_area.pact_count != 1) __builtin_trap();
-    }
-    out_putwc(u'\n', output);
-    area_reset(tsize_area);
-    area_reset(rsize_area);
-  }
+  record_loop_run(input, output);
+  if (wsize_area.head != wsize_area.begin || wsize_area.pact_count != 1) __builtin_trap();
   output_close(output);
   input_release(input);
 }
@@ -139,7 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   select_charcode();
   field_list = FieldList{};
   create_areas();
-  if (compile_list(texts[0], texts[1], texts[2])) run_records(texts[3]);
+  record_piece_bytes = 2 * (1 + data[0] / 16);
+  formats_start(texts[1].c_str(), texts[2].c_str(), texts[0].c_str(), nsize_area);
+  if (error_count == 0) run_records(texts[3]);
   release_everything();
   return 0;
 }

@@ -1,7 +1,7 @@
-// unpack_test_support.h — the engine's test fixture: start-up as the driver
-// does it (locale, codes, -t, -z, the list and its formats, repeat set), a
-// wsize area that starts at one byte so every piece makes it grow, and one
-// record line run through the engine with its output and messages captured.
+// unpack_test_support.h — the engine's test fixture: the record loop's own
+// start-up (locale, codes, -t, -z, the list and its formats), a wsize area
+// that starts at one byte so every piece makes it grow, and one record line
+// run through the loop's record_write with its output and messages captured.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,11 +15,9 @@
 
 #include "charcode/charcode.h"
 #include "driver/messages.h"
+#include "driver/record_loop.h"
 #include "driver/settings.h"
-#include "format/field_format.h"
-#include "format/field_list.h"
 #include "format/format_test_support.h"
-#include "unpack/unpack.h"
 
 namespace unpack_test {
 
@@ -59,15 +57,15 @@ class EngineTest : public testing::Test {
     datautf = idatautf = 0;
     odatautf = 8;
     select_charcode();
-    list = FieldList{};
+    field_list = FieldList{};
     area_create(1, "nsize", nsize);
-    pact_push(format_test::grow_and_translate, &list, nullptr, nsize);
+    pact_push(format_test::grow_and_translate, &field_list, nullptr, nsize);
     area_create(1, "wsize", wsize);
     pact_push(area_double, nullptr, nullptr, wsize);
   }
 
   void TearDown() override {
-    format_test::free_compiled_expressions(list);
+    format_test::free_compiled_expressions(field_list);
     std::free(nsize.begin);
     std::free(wsize.begin);
     std::setlocale(LC_ALL, "C");
@@ -83,48 +81,32 @@ class EngineTest : public testing::Test {
   // Returns standard error; a test that expects none checks it is empty.
   std::string start(const char* list_text, const char* delimiter = "\t", const char* options = "") {
     testing::internal::CaptureStderr();
-    default_format_init(delimiter, options, nsize);
-    field_list_parse(list_text, list, nsize);
-    if (list.mode == LIST_INCLUDE) {
-      field_formats_compile(list, nsize);
-      for (FieldEntry* entry = list.included; entry != nullptr; entry = entry->next) {
-        entry->compiled->repeat = 1;
-      }
-    } else {
-      DefaultFormat.repeat = 1;
-    }
+    formats_start(delimiter, options, list_text, nsize);
+    field_choice_build();
     return testing::internal::GetCapturedStderr();
   }
 
-  // One record line (UTF-8, without its newline) through the record loop's
-  // choice: a chosen field goes to the engine, any other line is copied.
+  // One record line (UTF-8, without its newline) through the record loop:
+  // a chosen field goes to the engine, any other line is copied.
   Outcome run(const std::string& line) {
     std::u16string units = units_of(line) + u'\n';
     Unit* begin = units.data();
     Unit* eol = begin + units.size() - 1;
     Unit* value = begin;
     while (value < eol && *value != u':') ++value;
-    std::size_t label_length = value < eol ? static_cast<std::size_t>(value + 1 - begin) : 0;
-    if (value < eol) ++value;
+    value = value < eol ? value + 1 : begin;  // a line without ':' has no label
+    FieldSpan spans[2] = {{begin, value, eol}, {nullptr, nullptr, eol + 1}};
 
     std::FILE* file = std::tmpfile();
     OutputStream out;
     output_open_file(out, file);
     testing::internal::CaptureStderr();
-    FieldEntry* entry = nullptr;
-    int32_t chosen = field_list_lookup(list, begin, label_length, &entry);
-    if (chosen == 0) {
-      out_putunits(begin, units.size(), out);
-    } else {
-      FieldEntry current{begin, value, nullptr, chosen == 1 ? entry->compiled : nullptr, nullptr};
-      FieldList current_list{&current, nullptr, LIST_INCLUDE};
-      std::size_t used_before = static_cast<std::size_t>(wsize.head - wsize.begin);
-      unpack_field(value, &eol, current_list, wsize, out);
-      EXPECT_EQ(static_cast<std::size_t>(wsize.head - wsize.begin), used_before)
-          << "the work area is left as it was found";
-      EXPECT_EQ(*eol, u'\n') << "the newline is put back";
-      EXPECT_EQ(wsize.pact_count, 1) << "every pact is popped";
-    }
+    std::size_t used_before = static_cast<std::size_t>(wsize.head - wsize.begin);
+    record_write(spans, wsize, out);
+    EXPECT_EQ(static_cast<std::size_t>(wsize.head - wsize.begin), used_before)
+        << "the work area is left as it was found";
+    EXPECT_EQ(*spans[0].eol, u'\n') << "the newline is put back";
+    EXPECT_EQ(wsize.pact_count, 1) << "every pact is popped";
     Outcome outcome;
     outcome.err = testing::internal::GetCapturedStderr();
     output_flush(out);
@@ -139,7 +121,6 @@ class EngineTest : public testing::Test {
 
   StorageArea nsize;
   StorageArea wsize;
-  FieldList list;
 };
 
 }  // namespace unpack_test

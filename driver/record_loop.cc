@@ -1,0 +1,132 @@
+// record_loop.cc — start-up of the formats and the record loop: the field
+// index answers for every label, chosen fields go to unpack_field, and runs
+// of other lines are written with one call.
+#include "driver/record_loop.h"
+
+#include <cassert>
+#include <cstddef>
+
+#include "charcode/charcode.h"
+#include "driver/command_line.h"
+#include "driver/messages.h"
+#include "format/field_format.h"
+#include "format/field_index.h"
+#include "unpack/unpack.h"
+
+FieldList field_list = {nullptr, nullptr, LIST_INCLUDE};
+
+namespace {
+
+// Built once the list's area stops moving: answers for every label without
+// walking the list.
+FieldIndex field_index;
+
+// The one-entry list handed to the unpack engine, refilled for every field.
+FieldEntry current_field = {};
+FieldList current_field_list = {&current_field, nullptr, LIST_INCLUDE};
+
+// Kunpack writes a label before every piece and cuts from where the previous
+// piece ended, so the f option and absolute starts are refused; every listed
+// format repeats to the end of the value.
+void check_field_formats(StorageArea& area) {
+  if (field_list.mode != LIST_INCLUDE) {
+    DefaultFormat.repeat = 1;
+    return;
+  }
+  field_formats_compile(field_list, area);
+  for (FieldEntry* entry = field_list.included; entry != nullptr; entry = entry->next) {
+    FieldFormat& format = *entry->compiled;
+    if ((format.options & OPTION_F) != 0) {
+      message(MSG_ERROR, "f option of the field %.*ls is not allowed in Kunpack.\n",
+              field_name_length(*entry), entry->name);
+    }
+    if (format.start_kind == START_ABSOLUTE) {
+      message(MSG_ERROR, "absolute position of the field %.*ls is not allowed in Kunpack.\n",
+              field_name_length(*entry), entry->name);
+    }
+    format.repeat = 1;
+  }
+}
+
+// The same question on a label's ASCII bytes, for the lines that may pass
+// straight through.
+bool label_may_be_chosen(const unsigned char* label, std::size_t length) {
+  return field_index_lookup_ascii(field_index, reinterpret_cast<const char*>(label), length,
+                                  nullptr) != 0;
+}
+
+// The lines of a record lie one after another in the rsize area, so a run of
+// lines that are not chosen is written with one call. Inlined into the loop:
+// a call per record costs as much as a short line.
+[[gnu::always_inline]] inline void write_record(FieldSpan* spans, StorageArea& work,
+                                                OutputStream& out) {
+  const Unit* unchosen = nullptr;  // start of the run of lines not yet written
+  FieldSpan* span = spans;
+  for (; span->line != nullptr; ++span) {
+    FieldEntry* entry = nullptr;
+    int32_t chosen = field_index_lookup(field_index, span->line,
+                                        static_cast<std::size_t>(span->value - span->line), &entry);
+    if (chosen == 0) {
+      assert(span == spans || span->line == span[-1].eol + 1);
+      if (unchosen == nullptr) unchosen = span->line;
+      continue;
+    }
+    if (unchosen != nullptr) {
+      out_putunits(unchosen, static_cast<std::size_t>(span->line - unchosen), out);
+      unchosen = nullptr;
+    }
+    current_field = {span->line, span->value, nullptr, chosen == 1 ? entry->compiled : nullptr,
+                     nullptr};
+    unpack_field(span->value, &span->eol, current_field_list, work, out);
+  }
+  if (unchosen != nullptr) {
+    out_putunits(unchosen, static_cast<std::size_t>(span[-1].eol + 1 - unchosen), out);
+  }
+}
+
+}  // namespace
+
+void formats_translate(StorageArea& area) {
+  field_list_translate(field_list, area);
+  field_formats_translate(field_list, area);
+}
+
+void formats_start(const char* delimiter_text, const char* options_text, const char* list_text,
+                   StorageArea& area) {
+  default_format_init(delimiter_text, options_text, area);
+  if (list_text != nullptr) {
+    field_list_parse(list_text, field_list, area);
+  } else {
+    message(MSG_ERROR, "field-format-list is missing.\n");
+    usage();
+  }
+  check_field_formats(area);
+}
+
+void field_choice_build() {
+  field_index_build(field_list, field_index);
+}
+
+void record_write(FieldSpan* spans, StorageArea& work, OutputStream& out) {
+  write_record(spans, work, out);
+}
+
+// Where both codes read and write ASCII bytes as themselves (or both are
+// UTF-16LE), lines that are not chosen go from the input block to the
+// output as they are, written by the reader. A record may come in pieces;
+// its empty line follows its last piece.
+void record_loop_run(InputStream& in, OutputStream& out) {
+  field_choice_build();
+  const LinePass pass = {&out, label_may_be_chosen, codes_are_utf8, codes_are_utf16le};
+  const LinePass* line_pass =
+      (in_keeps_ascii && out_keeps_ascii) || codes_are_utf16le ? &pass : nullptr;
+  while (FieldSpan* spans = record_next(in, rsize_area, tsize_area, line_pass)) {
+    write_record(spans, wsize_area, out);
+    // The bulk writer takes ASCII straight into the block; out_putwc would
+    // go through the code's own writer for every record.
+    static constexpr Unit kNewline = u'\n';
+    if (!in.record_open) out_putunits(&kNewline, 1, out);
+    area_reset(tsize_area);
+    area_reset(rsize_area);
+  }
+}
