@@ -31,9 +31,8 @@ struct DriverOptions {
 };
 
 FieldList field_list = {nullptr, nullptr, LIST_INCLUDE};
-// The one-entry list handed to the unpack engine, refilled for every field.
+// The entry handed to the unpack engine, refilled for every field.
 FieldEntry current_field = {};
-FieldList current_field_list = {&current_field, nullptr, LIST_INCLUDE};
 
 bool scan_options(DriverOptions& options);
 void create_areas();
@@ -209,7 +208,7 @@ void write_lines(FieldSpan* spans) {
     }
     current_field = {span->line, span->value, nullptr, chosen == 1 ? entry->compiled : nullptr,
                      nullptr};
-    unpack_field(span->value, &span->eol, current_field_list, wsize_area, output);
+    unpack_field(current_field, &span->eol, wsize_area, output);
   }
   if (unchosen != nullptr) {
     out_putunits(unchosen, static_cast<std::size_t>(span[-1].eol + 1 - unchosen), output);

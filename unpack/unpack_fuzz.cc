@@ -84,7 +84,6 @@ void run_records(const std::string& records) {
   input_open_file(input, in_file, "fuzz");
   output_open_file(output, out_file);
   FieldEntry current{};
-  FieldList current_list{&current, nullptr, LIST_INCLUDE};
   while (FieldSpan* span = record_next(input, rsize_area, tsize_area)) {
     for (; span->line != nullptr; ++span) {
       std::size_t label_length = static_cast<std::size_t>(span->value - span->line);
@@ -98,7 +97,7 @@ void run_records(const std::string& records) {
                            chosen == 1 ? entry->compiled : nullptr, nullptr};
       std::ptrdiff_t used_before = wsize_area.head - wsize_area.begin;
       Unit newline = *span->eol;
-      unpack_field(span->value, &span->eol, current_list, wsize_area, output);
+      unpack_field(current, &span->eol, wsize_area, output);
       // The engine leaves its work area and the record as it found them.
       if (wsize_area.head - wsize_area.begin != used_before) __builtin_trap();
       if (*span->eol != newline || wsize_area.pact_count != 1) __builtin_trap();

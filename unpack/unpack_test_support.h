@@ -117,9 +117,8 @@ class EngineTest : public testing::Test {
       out_putunits(begin, units.size(), out);
     } else {
       FieldEntry current{begin, value, nullptr, chosen == 1 ? entry->compiled : nullptr, nullptr};
-      FieldList current_list{&current, nullptr, LIST_INCLUDE};
       std::size_t used_before = static_cast<std::size_t>(wsize.head - wsize.begin);
-      unpack_field(value, &eol, current_list, wsize, out);
+      unpack_field(current, &eol, wsize, out);
       EXPECT_EQ(static_cast<std::size_t>(wsize.head - wsize.begin), used_before)
           << "the work area is left as it was found";
       EXPECT_EQ(*eol, u'\n') << "the newline is put back";
