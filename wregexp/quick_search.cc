@@ -63,11 +63,9 @@ const Unit* end_of_run(const Unit* p, Unit repeated) {
   return p;
 }
 
+// A simple expression has no groups, so their entries stay as
+// quick_shape_find cleared them: no search of it ever sets one.
 int report(wregexp& expression, const Unit* start, const Unit* end) {
-  for (int i = 0; i < WREGEXP_GROUPS; ++i) {
-    expression.match_starts[i] = nullptr;
-    expression.match_ends[i] = nullptr;
-  }
   expression.match_starts[0] = start;
   expression.match_ends[0] = end;
   return 1;
@@ -83,13 +81,18 @@ void quick_shape_find(wregexp& expression) {
     ++shape.literal_length;
   }
   expression.quick = shape;
+  for (int i = 0; i < WREGEXP_GROUPS; ++i) {
+    expression.match_starts[i] = nullptr;
+    expression.match_ends[i] = nullptr;
+  }
 }
 
 int quick_search(wregexp& expression, const Unit* subject) {
   const QuickShape& shape = expression.quick;
   if (!shape.simple) return QUICK_NOT_SIMPLE;
   if (shape.literal == nullptr) {
-    if (!shape.at_least_one) return report(expression, subject, end_of_run(subject, shape.repeated));
+    if (!shape.at_least_one)
+      return report(expression, subject, end_of_run(subject, shape.repeated));
     const Unit* p = find_unit(subject, shape.repeated);
     if (p == nullptr) return 0;
     return report(expression, p, end_of_run(p, shape.repeated));
