@@ -323,10 +323,17 @@ int put_number(double value, OutputStream& out) {
     uint32_t magnitude = number < 0 ? 0u - static_cast<uint32_t>(number) : number;
     char* bytes = text + sizeof text;
     *--bytes = '\0';
-    do {
+    while (magnitude >= 100) {  // two digits a division
+      const uint32_t pair = magnitude % 100;
+      magnitude /= 100;
+      *--bytes = static_cast<char>('0' + pair % 10);
+      *--bytes = static_cast<char>('0' + pair / 10);
+    }
+    if (magnitude >= 10) {
       *--bytes = static_cast<char>('0' + magnitude % 10);
       magnitude /= 10;
-    } while (magnitude != 0);
+    }
+    *--bytes = static_cast<char>('0' + magnitude);
     if (number < 0) *--bytes = '-';
     if (!locale_keeps_ascii) return out_putmbs(bytes, out);
     // Where ASCII stands for itself, the digits are their own units, as
