@@ -403,6 +403,19 @@ TEST(EncoderTest, NumberWriter) {
     EXPECT_EQ(bytes, c.bytes) << c.value;
     EXPECT_EQ(static_cast<std::size_t>(consumed), bytes.size() / (c.code == 8 ? 1 : c.code / 8));
   }
+  // Integers take the digit writer, straight into the block: as "%d" writes them.
+  use_codes("C", 0, 8);
+  std::mt19937 random(5);
+  MemoryOutput output;
+  std::string expected;
+  for (int i = 0; i < 3000; ++i) {
+    int32_t number = static_cast<int32_t>(random()) >> (random() % 32);
+    out_putnum(number, output.out);
+    expected += std::to_string(number);
+    out_putnum(0.5, output.out);  // and the others through the library, between them
+    expected += "0.5";
+  }
+  EXPECT_EQ(output.bytes(), expected);
 }
 
 TEST(EncoderTest, MultibyteWriterSplitsWideCharacters) {

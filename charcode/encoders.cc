@@ -296,25 +296,34 @@ int put_number(double value, OutputStream& out) {
     // "%d" by hand: most converted pieces are integers, and this is their hot path.
     int32_t number = static_cast<int32_t>(value);
     uint32_t magnitude = number < 0 ? 0u - static_cast<uint32_t>(number) : number;
-    Unit units[12];
-    Unit* digits = units + sizeof units / sizeof units[0];
-    do {
-      *--digits = static_cast<Unit>(u'0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
-    if (number < 0) *--digits = u'-';
-    // Where ASCII stands for itself, the digits are their own units, as
-    // put_multibyte would find them; no text to scan again.
-    const std::size_t count =
-        static_cast<std::size_t>(units + sizeof units / sizeof units[0] - digits);
-    if (locale_keeps_ascii) {
-      out_putunits(digits, count, out);
-      return static_cast<int>(count);
-    }
     char* bytes = text + sizeof text;
     *--bytes = '\0';
-    for (std::size_t i = count; i > 0; --i) *--bytes = static_cast<char>(digits[i - 1]);
-    return out_putmbs(bytes, out);
+    while (magnitude >= 100) {  // two digits a division
+      const uint32_t pair = magnitude % 100;
+      magnitude /= 100;
+      *--bytes = static_cast<char>('0' + pair % 10);
+      *--bytes = static_cast<char>('0' + pair / 10);
+    }
+    if (magnitude >= 10) {
+      *--bytes = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    }
+    *--bytes = static_cast<char>('0' + magnitude);
+    if (number < 0) *--bytes = '-';
+    if (!locale_keeps_ascii) return out_putmbs(bytes, out);
+    // Where ASCII stands for itself, the digits are their own units, as
+    // put_multibyte would find them, and where the output keeps ASCII they
+    // are their own bytes too (what out_putunits would write).
+    const std::size_t count = static_cast<std::size_t>(text + sizeof text - 1 - bytes);
+    if (out_keeps_ascii && out.pending == 0 && count <= out.buffer_size - out.buffer_used) {
+      std::memcpy(out.buffer + out.buffer_used, bytes, count);
+      out.buffer_used += count;
+      return static_cast<int>(count);
+    }
+    Unit units[12];
+    for (std::size_t i = 0; i < count; ++i) units[i] = static_cast<Unit>(bytes[i]);
+    out_putunits(units, count, out);
+    return static_cast<int>(count);
   }
   std::snprintf(text, sizeof text, "%g", value);
   return out_putmbs(text, out);

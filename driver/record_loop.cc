@@ -21,10 +21,6 @@ namespace {
 // walking the list.
 FieldIndex field_index;
 
-// The one-entry list handed to the unpack engine, refilled for every field.
-FieldEntry current_field = {};
-FieldList current_field_list = {&current_field, nullptr, LIST_INCLUDE};
-
 // Kunpack writes a label before every piece and cuts from where the previous
 // piece ended, so the f option and absolute starts are refused; every listed
 // format repeats to the end of the value.
@@ -75,9 +71,10 @@ bool label_may_be_chosen(const unsigned char* label, std::size_t length) {
       out_putunits(unchosen, static_cast<std::size_t>(span->line - unchosen), out);
       unchosen = nullptr;
     }
-    current_field = {span->line, span->value, nullptr, chosen == 1 ? entry->compiled : nullptr,
-                     nullptr};
-    unpack_field(span->value, &span->eol, current_field_list, work, out);
+    // The engine takes the value from `format` and the label from `name`.
+    FieldEntry field = {span->line, span->value, nullptr,
+                        chosen == 1 ? entry->compiled : nullptr, nullptr};
+    unpack_field(field, &span->eol, work, out);
   }
   if (unchosen != nullptr) {
     out_putunits(unchosen, static_cast<std::size_t>(span[-1].eol + 1 - unchosen), out);

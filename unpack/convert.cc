@@ -19,12 +19,12 @@ namespace {
 // same for every piece, so it is parsed once, not per piece.
 struct ScanTextEntry {
   bool used = false;
-  std::string conversion;      // the format's text
-  int32_t cfmt_class = 0;      // and its class
-  std::string scan;            // scan_text_rewrite of both
-  long widest_text = 0;        // the largest width on a string, set or character
-  char integer = 0;            // the conversion of a text that is one plain integer: see scan_integer
-  int integer_bytes = 0;       // and the bytes its store fills
+  std::string conversion;  // the format's text
+  int32_t cfmt_class = 0;  // and its class
+  std::string scan;        // scan_text_rewrite of both
+  long widest_text = 0;    // the largest width on a string, set or character
+  char integer = 0;        // the conversion of a text that is one plain integer: see scan_integer
+  int integer_bytes = 0;   // and the bytes its store fills
 };
 
 // Widths up to this many elements are given room in the destinations;
@@ -47,21 +47,35 @@ std::string scan_text_rewrite(const char* conversion, int32_t cfmt_class) {
 
 namespace {
 
-// Reads the digits of the base at p into magnitude; one that would pass the
-// limit sets overflow instead. The base is a constant, so a digit costs no
-// division.
+template <unsigned Base>
+unsigned digit_value(unsigned char c) {
+  unsigned digit = static_cast<unsigned>(c - '0');
+  if (Base == 16 && digit >= 10) {
+    unsigned letter = static_cast<unsigned>((c | 0x20) - 'a');
+    digit = letter < 6 ? letter + 10 : Base;
+  }
+  return digit;
+}
+
+// Reads the digits of the base at p into magnitude (0 on entry); one that
+// would pass the limit sets overflow instead. The base is a constant, so a
+// digit costs no division.
 template <unsigned Base>
 void read_digits(const unsigned char* p, uint64_t limit, uint64_t& magnitude, bool& overflow,
                  bool& digits) {
-  constexpr uint64_t kSafe = UINT64_MAX / Base - 1;  // below it, a digit cannot wrap
-  for (;; ++p) {
-    unsigned digit = static_cast<unsigned>(*p - '0');
-    if (Base == 16 && digit >= 10) {
-      unsigned letter = static_cast<unsigned>((*p | 0x20) - 'a');
-      digit = letter < 6 ? letter + 10 : Base;
-    }
+  // So many digits stay below 2^60, under the lowest limit (INT64_MAX):
+  // they need no check.
+  constexpr int kUnchecked = Base == 10 ? 18 : Base == 16 ? 15 : 20;
+  for (int i = 0; i < kUnchecked; ++i, ++p) {
+    unsigned digit = digit_value<Base>(*p);
     if (digit >= Base) return;
     digits = true;
+    magnitude = magnitude * Base + digit;
+  }
+  constexpr uint64_t kSafe = UINT64_MAX / Base - 1;  // below it, a digit cannot wrap
+  for (;; ++p) {
+    unsigned digit = digit_value<Base>(*p);
+    if (digit >= Base) return;
     uint64_t next = magnitude * Base + digit;
     if (magnitude >= kSafe || next > limit) {
       // The exact check, only near the top of the range; when it passes,

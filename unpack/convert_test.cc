@@ -9,6 +9,7 @@
 
 #include "unpack/convert.h"
 #include "unpack/unpack_test_support.h"
+#include "unpack/work_text.h"
 
 namespace unpack_test {
 namespace {
@@ -152,6 +153,31 @@ TEST_F(ConvertTest, LongPiecesStayInsideTheirDestinations) {
   }
   ASSERT_EQ(start("f::%ls"), "");
   EXPECT_EQ(run("f:" + ascii).out, "f:" + ascii + "\n");
+}
+
+// Pieces are collected in chunks into an area that keeps growing: ASCII
+// goes sixteen units at a time, the rest one character at a time.
+TEST_F(ConvertTest, WorkTextsAreTheUtf8OfTheirPieces) {
+  const char* const kCharacters[] = {
+      "a", "7", "~", " ", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80"};
+  std::mt19937 random(3);
+  for (int round = 0; round < 400; ++round) {
+    std::string expected;
+    char* text = nullptr;
+    for (int chunk = static_cast<int>(random() % 5); chunk > 0; --chunk) {
+      std::string piece;
+      const unsigned kinds = chunk % 2 == 0 ? 4 : 7;  // some chunks all ASCII
+      for (int n = static_cast<int>(random() % 40); n > 0; --n) {
+        piece += kCharacters[random() % kinds];
+      }
+      std::u16string units = units_of(piece);
+      work_text_append(units.data(), units.size(), text, wsize);
+      expected += piece;
+    }
+    work_text_finish(text, wsize);
+    ASSERT_EQ(std::string(text), expected);
+    wsize.head = text;
+  }
 }
 
 // The text the library's scan sees.

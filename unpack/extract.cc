@@ -5,6 +5,7 @@
 
 #include "charcode/charcode.h"
 #include "unpack/work_text.h"
+#include "wregexp/quick_search.h"
 
 namespace {
 
@@ -30,7 +31,10 @@ const Unit* stop_point(const Match& match, bool pattern, const Unit* from, const
 
 Match find_match(wregexp* regex, const Unit* from) {
   const Unit* subject = from;
-  while (wregexec(regex, subject) != 0) {
+  // The simple expressions need none of wregexec's set-up: quick_search
+  // gives the same match.
+  const bool simple = regex != nullptr && regex->quick.simple;
+  while ((simple ? quick_search(*regex, subject) : wregexec(regex, subject)) != 0) {
     const Unit* start = regex->match_starts[0];
     const Unit* end = regex->match_ends[0];
     if (end != start) return Match{start, end};

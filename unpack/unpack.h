@@ -9,6 +9,6 @@
 #include "io/stream.h"
 #include "storage/area.h"
 
-// `list`'s included chain holds the field being unpacked: name = the line,
-// format = the value, compiled = its FieldFormat or null for DefaultFormat.
-void unpack_field(Unit* value, Unit** eol, FieldList& list, StorageArea& work, OutputStream& out);
+// `entry` is the chosen line: name = the line, format = its value (which
+// ends at *eol), compiled = its FieldFormat or null for DefaultFormat.
+void unpack_field(FieldEntry& entry, Unit** eol, StorageArea& work, OutputStream& out);

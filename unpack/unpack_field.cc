@@ -39,17 +39,13 @@ bool is_delimited(const FieldFormat& format);
 
 }  // namespace
 
-void unpack_field(Unit* value, Unit** eol, FieldList& list, StorageArea& work, OutputStream& out) {
-  Decomposition d{value, *eol, 0, false, nullptr, &work, &out};
+void unpack_field(FieldEntry& entry, Unit** eol, StorageArea& work, OutputStream& out) {
+  Decomposition d{entry.format, *eol, 0, false, nullptr, &work, &out};
   pact_push(translate_pair, &d.work_text, nullptr, work);
   const Unit saved = *d.eol;
   *d.eol = 0;  // bounds every expression search
-  if (list.included != nullptr && value == d.eol) {
-    d.trailing_empty = matches_newline(format_of(*list.included).regex);
-  }
-  for (FieldEntry* entry = list.included; entry != nullptr; entry = entry->next) {
-    decompose(d, *entry);
-  }
+  if (d.value == d.eol) d.trailing_empty = matches_newline(format_of(entry).regex);
+  decompose(d, entry);
   *d.eol = saved;
   pact_pop(work);
 }

@@ -22,13 +22,18 @@ void work_text_append(const Unit* units, std::size_t count, char*& start, Storag
   const WorkTextCodec& c = work_text_codec;
   // The caller's pact may guard `start` too; translating it twice is harmless,
   // since a translated pointer lies outside the old block.
-  pact_push(translate_pair, &start, nullptr, area);
   std::size_t room = count * c.longest + OUT_WCTOMB_MAX;
-  char* bytes = static_cast<char*>(area_reserve_object(room, start, area));
-  pact_pop(area);
+  char* bytes =
+      static_cast<char*>(area_reserve_guarded(room, translate_pair, &start, nullptr, area));
+  if (start == nullptr) start = bytes;  // read after the reservation, which may move it
   char* limit = bytes + room;
   char* p = bytes;
-  for (std::size_t i = 0; i < count;) {
+  std::size_t i = 0;
+  if (c.ascii_unchanged) {  // the ASCII that begins the piece, sixteen units at a time
+    i = narrow_ascii_prefix(units, count, reinterpret_cast<unsigned char*>(p));
+    p += i;
+  }
+  while (i < count) {
     Unit unit = units[i];
     if (unit < 0x80 && c.ascii_unchanged) {
       *p++ = static_cast<char>(unit);
@@ -47,9 +52,9 @@ void work_text_append(const Unit* units, std::size_t count, char*& start, Storag
 }
 
 void work_text_finish(char*& start, StorageArea& area) {
-  pact_push(translate_pair, &start, nullptr, area);
-  char* terminator = static_cast<char*>(area_reserve_object(1, start, area));
-  pact_pop(area);
+  char* terminator =
+      static_cast<char*>(area_reserve_guarded(1, translate_pair, &start, nullptr, area));
+  if (start == nullptr) start = terminator;
   *terminator = '\0';
 }
 

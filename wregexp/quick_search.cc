@@ -1,19 +1,12 @@
-// quick_search.cc — reads the program's shape (one alternative: a literal
-// and/or a repeated one-unit literal, then the end) and searches for it
-// with plain loops. With nothing after the repetition, its greedy run always
+// quick_search.cc — reads the program's shape once (one alternative: a
+// literal and/or a repeated one-unit literal, then the end) and searches for
+// it with plain loops. With nothing after the repetition, its greedy run always
 // stands, so no position is ever tried twice.
 #include "wregexp/quick_search.h"
 
 #include "wregexp/program.h"
 
 namespace {
-
-// The program's shape when it is simple.
-struct SimpleShape {
-  const Unit* literal = nullptr;  // the leading text (NUL-terminated), or null
-  Unit repeated = 0;              // the unit under '*' or '+', or 0 when none
-  bool at_least_one = false;      // '+': the run must not be empty
-};
 
 // The unit of a node that is a one-unit literal, or 0.
 Unit single_unit_of(const Unit* node) {
@@ -22,7 +15,7 @@ Unit single_unit_of(const Unit* node) {
   return text[1] == 0 ? text[0] : 0;
 }
 
-bool simple_shape_of(const Unit* program, SimpleShape& shape) {
+bool simple_shape_of(const Unit* program, QuickShape& shape) {
   const Unit* branch = program + 1;
   if (branch[0] != OP_BRANCH) return false;
   const Unit* after = node_next(branch);
@@ -43,14 +36,22 @@ bool simple_shape_of(const Unit* program, SimpleShape& shape) {
   return node[0] == OP_END && (shape.literal != nullptr || shape.repeated != 0);
 }
 
+// Where the unit next occurs at or after `from`, or null at the NUL.
+const Unit* find_unit(const Unit* from, Unit unit) {
+  const Unit* p = from;
+  while (*p != unit) {
+    if (*p == 0) return nullptr;
+    ++p;
+  }
+  return p;
+}
+
 // Where the literal next occurs at or after `from`, or null.
 const Unit* find_literal(const Unit* from, const Unit* literal) {
   const Unit first = literal[0];
   for (const Unit* p = from;; ++p) {
-    while (*p != first) {
-      if (*p == 0) return nullptr;
-      ++p;
-    }
+    p = find_unit(p, first);
+    if (p == nullptr) return nullptr;
     std::size_t i = 1;
     while (literal[i] != 0 && p[i] == literal[i]) ++i;
     if (literal[i] == 0) return p;
@@ -62,11 +63,9 @@ const Unit* end_of_run(const Unit* p, Unit repeated) {
   return p;
 }
 
+// A simple expression has no groups, so their entries stay as
+// quick_shape_find cleared them: no search of it ever sets one.
 int report(wregexp& expression, const Unit* start, const Unit* end) {
-  for (int i = 0; i < WREGEXP_GROUPS; ++i) {
-    expression.match_starts[i] = nullptr;
-    expression.match_ends[i] = nullptr;
-  }
   expression.match_starts[0] = start;
   expression.match_ends[0] = end;
   return 1;
@@ -74,20 +73,35 @@ int report(wregexp& expression, const Unit* start, const Unit* end) {
 
 }  // namespace
 
+void quick_shape_find(wregexp& expression) {
+  QuickShape shape{false, 0, false, nullptr, 0};
+  shape.simple = simple_shape_of(expression.program, shape);
+  if (!shape.simple) shape = QuickShape{false, 0, false, nullptr, 0};
+  while (shape.literal != nullptr && shape.literal[shape.literal_length] != 0) {
+    ++shape.literal_length;
+  }
+  expression.quick = shape;
+  for (int i = 0; i < WREGEXP_GROUPS; ++i) {
+    expression.match_starts[i] = nullptr;
+    expression.match_ends[i] = nullptr;
+  }
+}
+
 int quick_search(wregexp& expression, const Unit* subject) {
-  SimpleShape shape;
-  if (!simple_shape_of(expression.program, shape)) return QUICK_NOT_SIMPLE;
+  const QuickShape& shape = expression.quick;
+  if (!shape.simple) return QUICK_NOT_SIMPLE;
   if (shape.literal == nullptr) {
-    if (!shape.at_least_one) return report(expression, subject, end_of_run(subject, shape.repeated));
-    const Unit* p = subject;
-    while (*p != shape.repeated) {
-      if (*p == 0) return 0;
-      ++p;
-    }
+    if (!shape.at_least_one)
+      return report(expression, subject, end_of_run(subject, shape.repeated));
+    const Unit* p = find_unit(subject, shape.repeated);
+    if (p == nullptr) return 0;
     return report(expression, p, end_of_run(p, shape.repeated));
   }
-  std::size_t length = 0;
-  while (shape.literal[length] != 0) ++length;
+  const std::size_t length = static_cast<std::size_t>(shape.literal_length);
+  if (length == 1 && shape.repeated == 0) {  // one unit: the commonest delimiter
+    const Unit* p = find_unit(subject, shape.literal[0]);
+    return p == nullptr ? 0 : report(expression, p, p + 1);
+  }
   for (const Unit* p = find_literal(subject, shape.literal); p != nullptr;
        p = find_literal(p + 1, shape.literal)) {
     const Unit* end = p + length;

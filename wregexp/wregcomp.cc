@@ -9,6 +9,7 @@
 
 #include "driver/messages.h"
 #include "wregexp/program.h"
+#include "wregexp/quick_search.h"
 #include "wregexp/wregexp.h"
 
 namespace {
@@ -422,6 +423,7 @@ void fill_hints(wregexp& expression, int flags) {
   expression.anchored = 0;
   expression.must_text = nullptr;
   expression.must_length = 0;
+  quick_shape_find(expression);
   const Unit* top = expression.program + 1;
   const Unit* after = node_next(top);
   if (after == nullptr || after[0] != OP_END) return;  // several top-level alternatives

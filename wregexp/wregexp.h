@@ -11,6 +11,16 @@
 constexpr Unit WREGEXP_MAGIC = 156;
 constexpr int WREGEXP_GROUPS = 10;  // entry 0 is the whole match, 1..9 the groups
 
+// An expression that is a literal and/or one repeated unit ('; *', '\t',
+// ' +'), found by wregcomp so that each search need not read the nodes.
+struct QuickShape {
+  bool simple;          // false: the node interpreter searches
+  Unit repeated;        // the unit under '*' or '+', or 0 when none
+  bool at_least_one;    // '+': the run must not be empty
+  const Unit* literal;  // the leading text (NUL-terminated, in program), or null
+  int32_t literal_length;
+};
+
 struct wregexp {
   const Unit* match_starts[WREGEXP_GROUPS];  // null where a group took no part
   const Unit* match_ends[WREGEXP_GROUPS];
@@ -18,7 +28,8 @@ struct wregexp {
   Unit anchored;          // 1 when every match begins at the subject's start
   const Unit* must_text;  // a literal every match contains (points into program), or null
   int32_t must_length;
-  Unit* program;          // WREGEXP_MAGIC, then the nodes (same allocation)
+  Unit* program;     // WREGEXP_MAGIC, then the nodes (same allocation)
+  QuickShape quick;  // set by wregcomp
 };
 
 // Compiles a NUL-terminated expression; null after reporting an error. The
