@@ -222,7 +222,8 @@ void write_lines(FieldSpan* spans) {
 // pieces, and the record's empty line follows its last piece.
 void run_record_loop() {
   field_index_build(field_list, field_index);
-  const LinePass pass = {&output, label_may_be_chosen, codes_are_utf8, codes_are_utf16le};
+  const LinePass pass = {&output, label_may_be_chosen, codes_are_utf8, codes_are_utf16le,
+                         field_index.unlisted == 0 ? field_index.first_units : nullptr};
   const LinePass* line_pass =
       (in_keeps_ascii && out_keeps_ascii) || codes_are_utf16le ? &pass : nullptr;
   while (FieldSpan* spans = record_next(input, rsize_area, tsize_area, line_pass)) {

@@ -238,6 +238,19 @@ void output_flush(OutputStream& out) {
   }
 }
 
+void output_passed(OutputStream& out, const unsigned char* bytes, std::size_t count) {
+  if (count < STREAM_BLOCK / 8) {
+    output_bytes(out, bytes, count);
+    return;
+  }
+  output_flush(out);
+  if (out.write_failed) return;
+  if (std::fwrite(bytes, 1, count, out.file) != count) {
+    out.write_failed = true;
+    report_write_error(errno);
+  }
+}
+
 void standard_output_close() {
   int error = 0;
   if (std::fflush(stdout) != 0) {

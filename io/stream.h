@@ -121,6 +121,10 @@ inline void output_bytes(OutputStream& out, const unsigned char* bytes, std::siz
   }
 }
 
+// As output_bytes; a long run is written from where it lies, after what the
+// block holds, instead of being copied into the block.
+void output_passed(OutputStream& out, const unsigned char* bytes, std::size_t count);
+
 inline void output_byte(OutputStream& out, unsigned char byte) {
   *output_room(out, 1) = byte;
   ++out.buffer_used;
