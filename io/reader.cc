@@ -201,8 +201,14 @@ class AsciiText {
     in.classified_stops = value_stops_;
     in.classified_moves = in.block_moves;
   }
-  // The block's bytes changed (the decoder refilled or moved them).
-  void forget() { block_ = NO_BLOCK; }
+  // The block's bytes changed (the decoder refilled or moved them, or
+  // went on to another window of a mapped file).
+  void forget(const InputStream& in) {
+    bytes_ = in.buffer;
+    block_ = NO_BLOCK;
+  }
+  // Whether the bytes are still those of the stream's block.
+  bool follows(const InputStream& in) const { return bytes_ == in.buffer; }
   unsigned char operator[](std::size_t i) const { return bytes_[i]; }
   // 0 is dropped and other bytes are left to the decoder: they end a run.
   static bool ends_run(unsigned char byte) { return byte == 0 || byte >= 0x80; }
@@ -513,7 +519,7 @@ bool take_character(Run<AsciiText>& run) {
   if (in.pending != 0) units[count++] = in_getwc(in);
   run.segment_from = in.buffer_pos;
   run.i = run.segment_from;
-  if (in.block_moves != moves) run.text.forget();
+  if (in.block_moves != moves) run.text.forget(in);
   for (int k = 0; k < count; ++k) {
     Unit unit = units[k];
     if (unit == 0) continue;
@@ -885,10 +891,11 @@ Passing pass_lines(RecordBuild& build, InputStream& in) {
 // and one copy each), lines that pass straight through, or one unit from
 // in_getwc. False when the piece ends before a line that passes.
 bool read_ascii_step(RecordBuild& build, AsciiText& text, ReaderState& state, InputStream& in) {
+  if (!text.follows(in)) text.forget(in);
   if (!next_is_ascii_byte(in)) {
     uint32_t moves = in.block_moves;
     state = take_unit(build, state, in_getwc(in), in);
-    if (in.block_moves != moves) text.forget();
+    if (in.block_moves != moves) text.forget(in);
   } else if (state == LINE_START && in.buffer[in.buffer_pos] == NEWLINE) {
     ++in.buffer_pos;
     if (has_lines(build, in)) state = RECORD_END;

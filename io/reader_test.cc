@@ -330,8 +330,14 @@ bool label_begins_with_x(const unsigned char* label, std::size_t) {
 // Labels that begin with 'x' may be chosen.
 constexpr uint64_t kStartsOfX[4] = {0, uint64_t{1} << ('x' - 64), 0, 0};
 
-std::string loop_output(const std::string& bytes, bool reference, const uint64_t* label_starts) {
+std::string loop_output(const std::string& bytes, bool reference, const uint64_t* label_starts,
+                        bool from_file = false) {
   MemoryInput input(bytes, "random");
+  TempFiles files;
+  if (from_file) {  // a regular file is mapped, not read
+    std::fclose(input.in.file);
+    input_open_file(input.in, std::fopen(files.write("random", bytes).c_str(), "r"), "random");
+  }
   MemoryOutput output;
   TinyArea chars("rsize");
   TinyArea spans("tsize");
@@ -422,7 +428,7 @@ TEST(ReaderTest, PassedLinesWriteWhatDecodedLinesWrite) {
                                          : random_lines(random, length);
       std::string reference = loop_output(bytes, true, nullptr);
       for (const uint64_t* label_starts : {static_cast<const uint64_t*>(nullptr), kStartsOfX}) {
-        ASSERT_TRUE(loop_output(bytes, false, label_starts) == reference)
+        ASSERT_TRUE(loop_output(bytes, false, label_starts, round % 10 == 0) == reference)
             << c.locale << " " << c.code << " " << round << " " << (label_starts != nullptr);
       }
     }
