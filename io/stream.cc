@@ -1,6 +1,7 @@
 // stream.cc — opening the operands one after another, block reads and block
 // writes. Each stream reads or writes through its own block of STREAM_BLOCK
-// bytes, with the C library's buffering switched off so no byte is copied twice.
+// bytes, with the C library's buffering switched off so no byte is copied twice;
+// a regular input file is mapped instead and read a window at a time.
 #include "io/stream.h"
 
 #include <sys/mman.h>
@@ -57,6 +58,7 @@ void unmap_file(InputStream& in) {
   in.mapping = nullptr;
   in.mapping_size = 0;
   in.mapping_used = 0;
+  in.mapping_released = 0;
   in.buffer = in.block;
 }
 
@@ -247,6 +249,15 @@ bool next_window(InputStream& in) {
     in.read_failed = true;
     in.read_error = EIO;
     return false;
+  }
+  // The windows given out are done with: their pages leave the process, so
+  // its memory stays that of a few windows however long the file is.
+  std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  std::size_t done = in.mapping_used - in.mapping_used % page;
+  if (done > in.mapping_released) {
+    madvise(const_cast<unsigned char*>(in.mapping) + in.mapping_released,
+            done - in.mapping_released, MADV_DONTNEED);
+    in.mapping_released = done;
   }
   in.buffer = const_cast<unsigned char*>(in.mapping) + in.mapping_used;
   in.buffer_end = window;

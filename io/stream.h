@@ -44,6 +44,7 @@ struct InputStream {
   std::size_t mapping_size = 0;            // bytes mapped, the file's size when opened
   std::size_t mapping_used = 0;            // bytes of the mapping given out so far
   int64_t mapping_start = 0;               // the file offset where the mapping begins
+  std::size_t mapping_released = 0;        // bytes from the start whose pages were let go
   uint32_t block_moves = 0;     // counts refills and moves of the block's bytes
   // Units decoded ahead for the record reader; a unit block ends at the
   // first 0xFFFF, so end_of_file still tells that unit's meaning.
