@@ -114,7 +114,8 @@ void record_write(FieldSpan* spans, StorageArea& work, OutputStream& out) {
 // its empty line follows its last piece.
 void record_loop_run(InputStream& in, OutputStream& out) {
   field_choice_build();
-  const LinePass pass = {&out, label_may_be_chosen, codes_are_utf8, codes_are_utf16le};
+  const LinePass pass = {&out, label_may_be_chosen, codes_are_utf8, codes_are_utf16le,
+                         field_index.unlisted == 0 ? field_index.first_units : nullptr};
   const LinePass* line_pass =
       (in_keeps_ascii && out_keeps_ascii) || codes_are_utf16le ? &pass : nullptr;
   while (FieldSpan* spans = record_next(in, rsize_area, tsize_area, line_pass)) {

@@ -212,8 +212,14 @@ class AsciiText {
     in.classified_stops = value_stops_;
     in.classified_moves = in.block_moves;
   }
-  // The block's bytes changed (the decoder refilled or moved them).
-  void forget() { block_ = NO_BLOCK; }
+  // The block's bytes changed (the decoder refilled or moved them, or
+  // went on to another window of a mapped file).
+  void forget(const InputStream& in) {
+    bytes_ = in.buffer;
+    block_ = NO_BLOCK;
+  }
+  // Whether the bytes are still those of the stream's block.
+  bool follows(const InputStream& in) const { return bytes_ == in.buffer; }
   unsigned char operator[](std::size_t i) const { return bytes_[i]; }
   // 0 is dropped and other bytes are left to the decoder: they end a run.
   static bool ends_run(unsigned char byte) { return byte == 0 || byte >= 0x80; }
@@ -371,6 +377,74 @@ std::size_t clean_value_end(const LinePass& pass, const unsigned char* bytes, st
   }
 }
 
+// The end of a stretch of lines from `from` (a line's start, not an empty
+// line) that pass as a whole: none begins with a byte that may begin a
+// chosen label or with a byte above 0x7F, every byte is clean (ASCII but 0,
+// or whole clean UTF-8 characters when both codes are UTF-8), and no empty
+// line follows another (those are squeezed). Looked at 64 bytes at a time,
+// so a line that passes costs no work of its own. `records` counts the
+// empty lines inside the stretch: each ends a record.
+std::size_t clean_stretch_end(const LinePass& pass, const unsigned char* bytes, std::size_t from,
+                              std::size_t end, int32_t& records) {
+  static_assert(STREAM_PADDING >= 64);
+  constexpr uint64_t ALL = ~uint64_t{0};
+  std::size_t passed = from;      // one past the last whole line so far
+  uint64_t line_start_carry = 1;  // the next piece's first byte begins a line
+  uint64_t character_rest = 0;    // bytes of a character begun in the last piece
+  for (std::size_t i = from; i < end; i += 64) {
+    uint64_t newlines = 0;
+    uint64_t unclean = 0;  // 0 and bytes above 0x7F
+    for (int k = 0; k < 4; ++k) {
+      newlines |= uint64_t{bytes_equal(bytes + i + 16 * k, NEWLINE)} << (16 * k);
+      unclean |= uint64_t{bytes_matching(bytes + i + 16 * k, 0)} << (16 * k);
+    }
+    uint64_t beyond = end - i < 64 ? ALL << (end - i) : 0;  // the padding after the block
+    newlines &= ~beyond;
+    unclean &= ~character_rest & ~beyond;
+    character_rest = 0;
+    uint64_t starts = (newlines << 1) | line_start_carry;
+    line_start_carry = newlines >> 63;
+    uint64_t empty = starts & newlines;
+    // An empty line stops the stretch when another follows it, or when the
+    // byte after it is not in this piece.
+    uint64_t stops = beyond | (empty & ((newlines >> 1) | (beyond >> 1) | uint64_t{1} << 63));
+    for (uint64_t s = starts & ~newlines & ~beyond; s != 0; s &= s - 1) {
+      std::size_t line = i + static_cast<std::size_t>(std::countr_zero(s));
+      unsigned first = bytes[line];
+      if (first < 0x80 && (pass.label_starts[first / 64] >> (first % 64) & 1) == 0) continue;
+      // A label that begins like a listed one is asked about in full; one
+      // that is not all ASCII never passes.
+      std::size_t label_end = first < 0x80 ? find_byte_stop<true>(bytes, line, end) : end;
+      if (label_end == end || (bytes[label_end] == COLON
+                                   ? pass.may_be_chosen(bytes + line, label_end + 1 - line)
+                                   : bytes[label_end] != NEWLINE)) {
+        stops |= s & (0 - s);
+        break;
+      }
+    }
+    // Characters outside ASCII, in order, up to the first stop.
+    while (unclean != 0) {
+      uint64_t bit = unclean & (0 - unclean);
+      if (stops != 0 && (stops & (0 - stops)) <= bit) break;
+      std::size_t p = i + static_cast<std::size_t>(std::countr_zero(unclean));
+      std::size_t length = pass.utf8 ? clean_utf8_length(bytes, p, end) : 0;
+      if (length == 0) {
+        stops |= bit;
+        break;
+      }
+      std::size_t last = p + length - i;  // one past the character, from the piece's start
+      unclean &= last >= 64 ? 0 : ALL << last;
+      if (last > 64) character_rest = (uint64_t{1} << (last - 64)) - 1;
+    }
+    uint64_t before = stops != 0 ? (stops & (0 - stops)) - 1 : ALL;
+    for (uint64_t ended = empty & before; ended != 0; ended &= ended - 1) ++records;
+    uint64_t line_ends = newlines & before;
+    if (line_ends != 0) passed = i + 64 - static_cast<std::size_t>(std::countl_zero(line_ends));
+    if (stops != 0) break;
+  }
+  return passed;
+}
+
 // Whether the line at i would pass straight through as far as its label
 // tells: an ASCII label that the caller turns down, or none. Its value is
 // not looked at; a line that passes by its label but not by its value is
@@ -456,7 +530,7 @@ bool take_character(Run<AsciiText>& run) {
   if (in.pending != 0) units[count++] = in_getwc(in);
   run.segment_from = in.buffer_pos;
   run.i = run.segment_from;
-  if (in.block_moves != moves) run.text.forget();
+  if (in.block_moves != moves) run.text.forget(in);
   for (int k = 0; k < count; ++k) {
     Unit unit = units[k];
     if (unit == 0) continue;
@@ -656,13 +730,29 @@ bool next_is_ascii_byte(const InputStream& in) {
 
 // The end of the lines from the block's position on that pass straight
 // through: whole clean lines whose labels (all ASCII) the caller turns
-// down. The label is asked about before its value is looked at,
+// down, and the single empty lines that end their records (counted in
+// `records`). The label is asked about before its value is looked at,
 // so a chosen line costs no scan of its value.
-std::size_t passing_lines_end(const LinePass& pass, const InputStream& in) {
+std::size_t passing_lines_end(const LinePass& pass, const InputStream& in, int32_t& records) {
   const unsigned char* bytes = in.buffer;
   std::size_t end = in.buffer_end;
   std::size_t i = in.buffer_pos;
-  while (i < end && bytes[i] != NEWLINE) {
+  while (i < end) {
+    if (bytes[i] == NEWLINE) {
+      // Empty lines that follow one another, or the record's first line, are
+      // left to the caller, which skips them.
+      if (i == in.buffer_pos || end - i < 2 || bytes[i + 1] == NEWLINE) break;
+      ++records;
+      ++i;
+      continue;
+    }
+    if (pass.label_starts != nullptr) {
+      std::size_t stretch_end = clean_stretch_end(pass, bytes, i, end, records);
+      if (stretch_end != i) {
+        i = stretch_end;
+        continue;
+      }
+    }
     std::size_t eol = find_byte_stop<true>(bytes, i, end);
     if (eol == end) break;
     if (bytes[eol] == COLON) {
@@ -792,12 +882,20 @@ Passing pass_lines(RecordBuild& build, InputStream& in) {
   Passing passing = Passing::NONE;
   for (;;) {
     from = in.buffer_pos;
-    std::size_t to =
-        pass->utf16le ? passing_utf16le_lines_end(*pass, in) : passing_lines_end(*pass, in);
+    int32_t records = 0;  // empty lines passed, each the end of a record
+    std::size_t to = pass->utf16le ? passing_utf16le_lines_end(*pass, in)
+                                   : passing_lines_end(*pass, in, records);
     if (to == from) return passing;
-    output_bytes(*pass->out, in.buffer + from, to - from);
+    output_passed(*pass->out, in.buffer + from, to - from);
     in.buffer_pos = to;
     in.record_open = true;
+    if (records > 0) {
+      // Each record after one that ended is counted as record_next counts
+      // it; the lines end with an empty one when the last record ended.
+      in.record_in_file += records;
+      record_number = in.record_in_file;
+      in.record_open = in.buffer[to - 2] != NEWLINE;
+    }
     passing = Passing::PASSED;
     if (!empty_line_at(*pass, in, to)) return passing;
     end_passed_record(*pass, in);
@@ -809,10 +907,11 @@ Passing pass_lines(RecordBuild& build, InputStream& in) {
 // and one copy each), lines that pass straight through, or one unit from
 // in_getwc. False when the piece ends before a line that passes.
 bool read_ascii_step(RecordBuild& build, AsciiText& text, ReaderState& state, InputStream& in) {
+  if (!text.follows(in)) text.forget(in);
   if (!next_is_ascii_byte(in)) {
     uint32_t moves = in.block_moves;
     state = take_unit(build, state, in_getwc(in), in);
-    if (in.block_moves != moves) text.forget();
+    if (in.block_moves != moves) text.forget(in);
   } else if (state == LINE_START && in.buffer[in.buffer_pos] == NEWLINE) {
     ++in.buffer_pos;
     if (has_lines(build, in)) state = RECORD_END;

@@ -31,6 +31,11 @@ struct LinePass {
   // Both codes are UTF-16LE instead: the lines are of two-byte units, their
   // labels ASCII, and no unit is 0, U+FEFF, U+FFFE or U+FFFF.
   bool utf16le;
+  // Bit b (of 256) set for each byte b that may begin the label of a chosen
+  // line: a line that begins with an ASCII byte whose bit is clear is never
+  // chosen, so runs of such lines pass without a look at each label.
+  // Null when any label may be chosen.
+  const uint64_t* label_starts = nullptr;
 };
 
 // Next record of all input, or null at the end; counts records per file and

@@ -1,9 +1,15 @@
 // stream.cc — opening the operands one after another, block reads and block
 // writes. Each stream reads or writes through its own block of STREAM_BLOCK
-// bytes, with the C library's buffering switched off so no byte is copied twice.
+// bytes, with the C library's buffering switched off so no byte is copied twice;
+// a regular input file is mapped instead and read a window at a time.
 #include "io/stream.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,8 +31,9 @@ void* allocate_block(std::size_t bytes, const char* what) {
 }
 
 void allocate_input_blocks(InputStream& in) {
-  if (in.buffer == nullptr) {
-    in.buffer = static_cast<unsigned char*>(allocate_block(STREAM_BLOCK + STREAM_PADDING, "input"));
+  if (in.block == nullptr) {
+    in.block = static_cast<unsigned char*>(allocate_block(STREAM_BLOCK + STREAM_PADDING, "input"));
+    in.buffer = in.block;
     in.buffer_size = STREAM_BLOCK;
   }
   if (in.units == nullptr) {
@@ -34,8 +41,59 @@ void allocate_input_blocks(InputStream& in) {
   }
 }
 
+// A file that shrinks while it is mapped makes the next look at its lost
+// pages raise SIGBUS. The windows are handed out only while the file still
+// holds them (see next_window), so this is the rare case of a file cut
+// while a window is read: it ends the run with a message, never silently.
+// Only async-signal-safe calls here.
+extern "C" void report_lost_mapping(int) {
+  static const char text[] = "Kunpack: read error in K-file: the file shrank while it was read.\n";
+  if (::write(STDERR_FILENO, text, sizeof text - 1) < 0) {
+  }
+  _exit(3);
+}
+
+void unmap_file(InputStream& in) {
+  if (in.mapping != nullptr) munmap(const_cast<unsigned char*>(in.mapping), in.mapping_size);
+  in.mapping = nullptr;
+  in.mapping_size = 0;
+  in.mapping_used = 0;
+  in.mapping_released = 0;
+  in.buffer = in.block;
+}
+
+// Maps a regular file from its current offset (standard input may be one,
+// partly read by others before us), so the windows are read without a copy.
+// Anything else, or a failed mapping, is read with fread. The offset
+// follows the bytes given out, as reads would move it (a shared standard
+// input goes on from there when the run ends early).
+void map_file(InputStream& in, std::FILE* file) {
+  static bool handler_installed = false;
+  int fd = fileno(file);
+  struct stat status;
+  if (fd < 0 || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return;
+  off_t offset = lseek(fd, 0, SEEK_CUR);
+  if (offset < 0 || status.st_size <= offset) return;
+  off_t page = static_cast<off_t>(sysconf(_SC_PAGESIZE));
+  off_t start = offset - offset % page;
+  std::size_t size = static_cast<std::size_t>(status.st_size - start);
+  void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, start);
+  if (mapped == MAP_FAILED) return;
+  madvise(mapped, size, MADV_SEQUENTIAL);
+  if (!handler_installed) {
+    std::signal(SIGBUS, report_lost_mapping);
+    handler_installed = true;
+  }
+  in.mapping_start = start;
+  in.mapping = static_cast<const unsigned char*>(mapped);
+  in.mapping_size = size;
+  in.mapping_used = static_cast<std::size_t>(offset - start);
+}
+
 // A new file starts with an empty block and nothing decoded ahead.
 void start_file(InputStream& in, std::FILE* file) {
+  unmap_file(in);
+  if (file != nullptr) map_file(in, file);
   in.file = file;
   in.buffer_pos = 0;
   in.buffer_end = 0;
@@ -73,6 +131,7 @@ void open_operand(InputStream& in) {
 }
 
 void close_file(InputStream& in) {
+  unmap_file(in);
   if (in.file != nullptr) {
     if (in.file == stdin) stdin_closed = true;
     std::fclose(in.file);
@@ -85,6 +144,16 @@ void close_file(InputStream& in) {
 std::size_t read_more(InputStream& in) {
   if (in.source_done) return 0;
   std::size_t wanted = in.buffer_size - in.buffer_end;
+  if (in.mapping != nullptr) {
+    std::size_t got = in.mapping_size - in.mapping_used;
+    if (got < wanted) in.source_done = true;
+    got = got < wanted ? got : wanted;
+    std::memcpy(in.block + in.buffer_end, in.mapping + in.mapping_used, got);
+    in.mapping_used += got;
+    in.buffer_end += got;
+    lseek(fileno(in.file), in.mapping_start + static_cast<off_t>(in.mapping_used), SEEK_SET);
+    return got;
+  }
   std::size_t got = std::fread(in.buffer + in.buffer_end, 1, wanted, in.file);
   if (got < wanted) {
     in.source_done = true;
@@ -155,17 +224,54 @@ void input_open_file(InputStream& in, std::FILE* file, const char* name) {
 }
 
 void input_release(InputStream& in) {
-  std::free(in.buffer);
+  unmap_file(in);
+  std::free(in.block);
+  in.block = nullptr;
   std::free(in.units);
   in.buffer = nullptr;
   in.units = nullptr;
   in.buffer_size = 0;
 }
 
+// The next window of the mapping when the file still holds it and
+// STREAM_PADDING bytes after it (so the padding is readable where it
+// stands); the last bytes are copied into the block instead.
+bool next_window(InputStream& in) {
+  if (in.source_done || in.mapping == nullptr || in.mapping_size - in.mapping_used <= STREAM_PADDING) {
+    return false;
+  }
+  std::size_t window = in.mapping_size - in.mapping_used - STREAM_PADDING;
+  window = window < STREAM_BLOCK ? window : STREAM_BLOCK;
+  struct stat status;
+  if (fstat(fileno(in.file), &status) != 0 ||
+      static_cast<std::size_t>(status.st_size) < in.mapping_size) {
+    in.source_done = true;
+    in.read_failed = true;
+    in.read_error = EIO;
+    return false;
+  }
+  // The windows given out are done with: their pages leave the process, so
+  // its memory stays that of a few windows however long the file is.
+  std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  std::size_t done = in.mapping_used - in.mapping_used % page;
+  if (done > in.mapping_released) {
+    madvise(const_cast<unsigned char*>(in.mapping) + in.mapping_released,
+            done - in.mapping_released, MADV_DONTNEED);
+    in.mapping_released = done;
+  }
+  in.buffer = const_cast<unsigned char*>(in.mapping) + in.mapping_used;
+  in.buffer_end = window;
+  in.mapping_used += window;
+  lseek(fileno(in.file), in.mapping_start + static_cast<off_t>(in.mapping_used), SEEK_SET);
+  return true;
+}
+
 bool input_fill(InputStream& in) {
   ++in.block_moves;
   in.buffer_pos = 0;
   in.buffer_end = 0;
+  if (next_window(in)) return true;
+  in.buffer = in.block;
   if (read_more(in) > 0) return true;
   in.end_of_file = true;
   return false;
@@ -177,7 +283,8 @@ std::size_t input_ensure(InputStream& in, std::size_t count) {
   if (available == 0) return input_fill(in) ? input_ensure(in, count) : 0;
   if (in.source_done) return available;
   ++in.block_moves;
-  std::memmove(in.buffer, in.buffer + in.buffer_pos, available);
+  std::memmove(in.block, in.buffer + in.buffer_pos, available);
+  in.buffer = in.block;
   in.buffer_pos = 0;
   in.buffer_end = available;
   while (in.buffer_end < count && read_more(in) > 0) {
@@ -234,6 +341,19 @@ void output_flush(OutputStream& out) {
   if (used == 0 || out.write_failed) return;
   if (std::fwrite(out.buffer, 1, used, out.file) != used) {
     out.write_failed = true;  // before the report: exit() flushes once more
+    report_write_error(errno);
+  }
+}
+
+void output_passed(OutputStream& out, const unsigned char* bytes, std::size_t count) {
+  if (count < STREAM_BLOCK / 8) {
+    output_bytes(out, bytes, count);
+    return;
+  }
+  output_flush(out);
+  if (out.write_failed) return;
+  if (std::fwrite(bytes, 1, count, out.file) != count) {
+    out.write_failed = true;
     report_write_error(errno);
   }
 }

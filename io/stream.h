@@ -35,8 +35,16 @@ struct InputStream {
   bool end_of_file = false;     // the file has given all its bytes (and buffer_pos == buffer_end)
   bool read_failed = false;     // a read error that is not the end; reported once
   int read_error = 0;           // errno of that read error, for its report
-  std::size_t buffer_size = 0;  // capacity of `buffer`
+  std::size_t buffer_size = 0;  // capacity of `block`
   bool source_done = false;     // fread met the end or an error: it is never called again
+  // `buffer` is either the stream's own block or a window of STREAM_BLOCK
+  // bytes into the mapped file, which needs no copy by read().
+  unsigned char* block = nullptr;
+  const unsigned char* mapping = nullptr;  // the regular file's bytes, or null
+  std::size_t mapping_size = 0;            // bytes mapped, the file's size when opened
+  std::size_t mapping_used = 0;            // bytes of the mapping given out so far
+  int64_t mapping_start = 0;               // the file offset where the mapping begins
+  std::size_t mapping_released = 0;        // bytes from the start whose pages were let go
   uint32_t block_moves = 0;     // counts refills and moves of the block's bytes
   // Units decoded ahead for the record reader; a unit block ends at the
   // first 0xFFFF, so end_of_file still tells that unit's meaning.
@@ -120,6 +128,10 @@ inline void output_bytes(OutputStream& out, const unsigned char* bytes, std::siz
     count -= taken;
   }
 }
+
+// As output_bytes; a long run is written from where it lies, after what the
+// block holds, instead of being copied into the block.
+void output_passed(OutputStream& out, const unsigned char* bytes, std::size_t count);
 
 inline void output_byte(OutputStream& out, unsigned char byte) {
   *output_room(out, 1) = byte;
