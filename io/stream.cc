@@ -45,9 +45,14 @@ void allocate_input_blocks(InputStream& in) {
 // pages raise SIGBUS. The windows are handed out only while the file still
 // holds them (see next_window), so this is the rare case of a file cut
 // while a window is read: it ends the run with a message, never silently.
-// Only async-signal-safe calls here.
+// Only async-signal-safe calls here: the output block's bytes go out with
+// write() first, as a fatal exit writes them, since the records before the
+// failing one are complete.
 extern "C" void report_lost_mapping(int) {
   static const char text[] = "Kunpack: read error in K-file: the file shrank while it was read.\n";
+  if (output.file != nullptr && output.buffer != nullptr && output.buffer_used != 0 &&
+      ::write(fileno(output.file), output.buffer, output.buffer_used) < 0) {
+  }
   if (::write(STDERR_FILENO, text, sizeof text - 1) < 0) {
   }
   _exit(3);
