@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <functional>
@@ -202,6 +203,13 @@ TEST(Wregexec, ReportsBadArguments) {
   EXPECT_EQ(error_count, errors_before + 3);
   EXPECT_NE(printed.find("(NULL parameter)"), std::string::npos);
   EXPECT_NE(printed.find("(corrupted program)"), std::string::npos);
+  // A bare close, numbered for no group, is no node the compiler writes.
+  Expression grouped = compile(u"(a)");
+  Unit* open = std::find(grouped->program + 2, grouped->program + 16, Unit{OP_OPEN + 1});
+  *open = OP_CLOSE;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(wregexec(grouped.get(), u"a"), 0);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("(memory corruption)"), std::string::npos);
 }
 
 TEST(Wregexec, LongSubjectsNeedNoCallStack) {
