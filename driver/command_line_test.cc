@@ -107,4 +107,13 @@ TEST(OptionNext, ScansLikeTheRules) {
   }
 }
 
+// A program started by exec with an empty argument vector has neither a
+// name nor operands; it must not read past the vector's null.
+TEST(StartupInit, EmptyArgumentVector) {
+  char* none[] = {nullptr};
+  startup_init(0, none);
+  EXPECT_STREQ(program_name, "Kunpack");
+  EXPECT_EQ(operand_count, 0);
+}
+
 }  // namespace
