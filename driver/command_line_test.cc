@@ -11,30 +11,25 @@
 
 namespace {
 
+using Items = std::vector<std::pair<std::string, std::string>>;
 struct SplitCase {
   const char* text;
-  std::vector<std::pair<std::string, std::string>> items;
+  Items items;
 };
 
+// clang-format off
 const SplitCase kSplitCases[] = {
-    {"rsize=8,tsize=4", {{"rsize", "8"}, {"tsize", "4"}}},
-    {"rsize=8 tsize=4", {{"rsize", "8"}, {"tsize", "4"}}},
-    {"rsize=8 , tsize=4", {{"rsize", "8"}, {"tsize", "4"}}},
-    {"rsize = 8", {{"rsize", "8"}}},
-    {"idatautf", {{"idatautf", ""}}},
-    {"idatautf rsize=3", {{"idatautf", ""}, {"rsize", "3"}}},
-    {"idatautf,rsize=3", {{"idatautf", ""}, {"rsize", "3"}}},
-    {"odatautf=16 foo", {{"odatautf", "16"}, {"foo", ""}}},
-    {"  a=1,  b  ", {{"a", "1"}, {"b", ""}}},
-    {"a=1,,b=2", {{"a", "1"}, {"", ""}, {"b", "2"}}},
-    {"", {}},
-    {"   ", {}},
+    {"rsize=8,tsize=4", {{"rsize", "8"}, {"tsize", "4"}}}, {"rsize=8 , tsize=4", {{"rsize", "8"}, {"tsize", "4"}}},
+    {"rsize = 8", {{"rsize", "8"}}}, {"idatautf rsize=3", {{"idatautf", ""}, {"rsize", "3"}}},
+    {"idatautf,rsize=3", {{"idatautf", ""}, {"rsize", "3"}}}, {"odatautf=16 foo", {{"odatautf", "16"}, {"foo", ""}}},
+    {"  a=1,  b  ", {{"a", "1"}, {"b", ""}}}, {"a=1,,b=2", {{"a", "1"}, {"", ""}, {"b", "2"}}}, {"   ", {}},
 };
+// clang-format on
 
 TEST(SettingNext, SplitsItemsLikeTheTable) {
   for (const SplitCase& c : kSplitCases) {
     std::string buffer = c.text;
-    std::vector<std::pair<std::string, std::string>> got;
+    Items got;
     while (char* name = setting_next(buffer.data())) got.emplace_back(name, setting_value);
     EXPECT_EQ(got, c.items) << "text: '" << c.text << "'";
   }
@@ -98,23 +93,27 @@ TEST(OptionNext, ScansLikeTheRules) {
     std::vector<std::string> options;
     int operands_at;
   };
+  // clang-format off
   const Case kCases[] = {
-      {{"-tX", "list"}, {"tX"}, 1},
-      {{"-t", "X", "list"}, {"tX"}, 2},
-      {{"-t"}, {"t"}, 1},
-      {{"-t", "-z"}, {"t-z"}, 2},
-      {{"-", "-t;"}, {}, 0},
-      {{"--", "-t;"}, {}, 1},
-      {{"list", "-t;"}, {}, 0},
-      {{"-x", "list"}, {"x"}, 1},
-      {{"-xyz", "list"}, {"xyz"}, 1},
-      {{"-K", "rsize=1", "-z", "lr", "a"}, {"Krsize=1", "zlr"}, 4},
+      {{"-tX", "list"}, {"tX"}, 1}, {{"-t", "X", "list"}, {"tX"}, 2}, {{"-t"}, {"t"}, 1},
+      {{"-t", "-z"}, {"t-z"}, 2}, {{"-", "-t;"}, {}, 0}, {{"--", "-t;"}, {}, 1}, {{"list", "-t;"}, {}, 0},
+      {{"-xyz", "list"}, {"xyz"}, 1}, {{"-K", "rsize=1", "-z", "lr", "a"}, {"Krsize=1", "zlr"}, 4},
   };
+  // clang-format on
   for (const Case& c : kCases) {
     ScanResult r = scan(c.args);
     EXPECT_EQ(r.options, c.options) << c.args[0];
     EXPECT_EQ(r.operands_at, c.operands_at) << c.args[0];
   }
+}
+
+// A program started by exec with an empty argument vector has neither a
+// name nor operands; it must not read past the vector's null.
+TEST(StartupInit, EmptyArgumentVector) {
+  char* none[] = {nullptr};
+  startup_init(0, none);
+  EXPECT_STREQ(program_name, "Kunpack");
+  EXPECT_EQ(operand_count, 0);
 }
 
 }  // namespace

@@ -37,55 +37,31 @@ std::vector<Entry> entries_of(const FieldEntry* first) {
   return entries;
 }
 
-struct ListCase {
-  const char* argument;
-  int32_t mode;
-  std::vector<Entry> entries;
-};
+// clang-format off
+struct ListCase { const char* argument; int32_t mode; std::vector<Entry> entries; };
 const std::nullopt_t kNone = std::nullopt;
+const int32_t IN = LIST_INCLUDE;
 const ListCase kListCases[] = {
-    {"", LIST_INCLUDE, {}},
-    {"   ", LIST_INCLUDE, {}},
-    {"a", LIST_INCLUDE, {{"a", kNone}}},
-    {"a,b c", LIST_INCLUDE, {{"a", kNone}, {"b", kNone}, {"c", kNone}}},
-    {"a , b", LIST_INCLUDE, {{"a", kNone}, {"b", kNone}}},
-    {"a,,b", LIST_INCLUDE, {{"a", kNone}, {"", kNone}, {"b", kNone}}},
-    {",a", LIST_INCLUDE, {{"", kNone}, {"a", kNone}}},
-    {"a, ,b", LIST_INCLUDE, {{"a", kNone}, {"", kNone}, {"b", kNone}}},
-    {"a,", LIST_INCLUDE, {{"a", kNone}}},
-    {"a ", LIST_INCLUDE, {{"a", kNone}}},
-    {" \t\na\n", LIST_INCLUDE, {{"a", kNone}}},
-    {"a:", LIST_INCLUDE, {{"a", ""}}},
-    {":x", LIST_INCLUDE, {{"", "x"}}},
-    {"a:/;/ b", LIST_INCLUDE, {{"a", "/;/"}, {"b", kNone}}},
-    {"a:x,y:z", LIST_INCLUDE, {{"a", "x"}, {"y", "z"}}},
-    {"a:x , y:z", LIST_INCLUDE, {{"a", "x"}, {"y", "z"}}},
-    {"a:/x/:%d", LIST_INCLUDE, {{"a", "/x/:%d"}}},
-    {"a\rb", LIST_INCLUDE, {{"a\rb", kNone}}},  // only space, tab and newline separate
-    {"\xc3\xa9t\xc3\xa9:(2)", LIST_INCLUDE, {{"\xc3\xa9t\xc3\xa9", "(2)"}}},
+    {"", IN, {}}, {"   ", IN, {}}, {"a,", IN, {{"a", kNone}}}, {" \t\na\n", IN, {{"a", kNone}}},
+    {"a,b c", IN, {{"a", kNone}, {"b", kNone}, {"c", kNone}}}, {"a , b", IN, {{"a", kNone}, {"b", kNone}}},
+    {"a,,b", IN, {{"a", kNone}, {"", kNone}, {"b", kNone}}}, {",a", IN, {{"", kNone}, {"a", kNone}}},
+    {"a, ,b", IN, {{"a", kNone}, {"", kNone}, {"b", kNone}}},
+    {"a:", IN, {{"a", ""}}}, {":x", IN, {{"", "x"}}}, {"a:/;/ b", IN, {{"a", "/;/"}, {"b", kNone}}},
+    {"a:x , y:z", IN, {{"a", "x"}, {"y", "z"}}}, {"a:/x/:%d", IN, {{"a", "/x/:%d"}}},
+    {"a\rb", IN, {{"a\rb", kNone}}},  // only space, tab and newline separate
+    {"\xc3\xa9t\xc3\xa9:(2)", IN, {{"\xc3\xa9t\xc3\xa9", "(2)"}}},
     // Escapes: dropped before '^', ',' and white space, kept before anything else.
-    {"a\\ b", LIST_INCLUDE, {{"a b", kNone}}},
-    {"x\\,y", LIST_INCLUDE, {{"x,y", kNone}}},
-    {"\\^a", LIST_INCLUDE, {{"^a", kNone}}},
-    {"a\\\rb", LIST_INCLUDE, {{"a\rb", kNone}}},
-    {"a\\b", LIST_INCLUDE, {{"a\\b", kNone}}},
-    {"a\\\\ b", LIST_INCLUDE, {{"a\\\\", kNone}, {"b", kNone}}},  // a backslash pair stays
-    {"a\\:b:c", LIST_INCLUDE, {{"a\\:b", "c"}}},
-    {"a\\", LIST_INCLUDE, {{"a\\", kNone}}},
-    {"a\\ b:c\\ d,e", LIST_INCLUDE, {{"a b", "c d"}, {"e", kNone}}},
-    {"a:f\\,g\\^h\\x", LIST_INCLUDE, {{"a", "f,g^h\\x"}}},
-    {"a:/\\ /", LIST_INCLUDE, {{"a", "/ /"}}},
-    {"a:x\\", LIST_INCLUDE, {{"a", "x\\"}}},
-    {"a:x\\,", LIST_INCLUDE, {{"a", "x,"}}},
-    {"a\\ b c\\ d", LIST_INCLUDE, {{"a b", kNone}, {"c d", kNone}}},
+    {"x\\,y", IN, {{"x,y", kNone}}}, {"\\^a", IN, {{"^a", kNone}}}, {"a\\\rb", IN, {{"a\rb", kNone}}},
+    {"a\\b", IN, {{"a\\b", kNone}}}, {"a\\", IN, {{"a\\", kNone}}}, {"a:x\\", IN, {{"a", "x\\"}}},
+    {"a\\\\ b", IN, {{"a\\\\", kNone}, {"b", kNone}}},  // a backslash pair stays
+    {"a\\:b:c", IN, {{"a\\:b", "c"}}}, {"a:x\\,", IN, {{"a", "x,"}}},
+    {"a\\ b:c\\ d,e", IN, {{"a b", "c d"}, {"e", kNone}}}, {"a:f\\,g\\^h\\x", IN, {{"a", "f,g^h\\x"}}},
     // Exclusion.
-    {"^", LIST_EXCLUDE, {}},
-    {"^a b", LIST_EXCLUDE, {{"a", kNone}, {"b", kNone}}},
-    {"^a:x", LIST_EXCLUDE, {{"a", "x"}}},
-    {"^^", LIST_EXCLUDE, {{"^", kNone}}},
-    {"a^", LIST_INCLUDE, {{"a^", kNone}}},
-    {" ^a", LIST_INCLUDE, {{"^a", kNone}}},
+    {"^", LIST_EXCLUDE, {}}, {"^a b", LIST_EXCLUDE, {{"a", kNone}, {"b", kNone}}},
+    {"^a:x", LIST_EXCLUDE, {{"a", "x"}}}, {"^^", LIST_EXCLUDE, {{"^", kNone}}},
+    {"a^", IN, {{"a^", kNone}}}, {" ^a", IN, {{"^a", kNone}}},
 };
+// clang-format on
 
 TEST_F(FieldListTest, ParseTable) {
   for (const ListCase& c : kListCases) {
@@ -113,12 +89,14 @@ TEST_F(FieldListTest, UndecodableArgumentIsReportedAndLeavesAnEmptyList) {
   EXPECT_EQ(area.pact_count, 1);
 }
 
+// label: with its ':', empty for a line without ':'; format: of the entry found, for result 1
 struct LookupCase {
   const char* argument;
-  std::u16string label;  // with its ':'; empty for a line without ':'
+  std::u16string label;
   int32_t result;
-  const char* format;  // of the entry found, for result 1
+  const char* format;
 };
+// clang-format off
 const LookupCase kLookupCases[] = {
     {"a,abc", u"a:", 1, nullptr},     {"a,abc", u"abc:", 1, nullptr}, {"a,abc", u"ab:", 0, nullptr},
     {"a,abc", u"abcd:", 0, nullptr},  {"a,abc", u"A:", 0, nullptr},   {"a,abc", u"", 0, nullptr},
@@ -128,6 +106,7 @@ const LookupCase kLookupCases[] = {
     {"^", u"x:", -1, nullptr},        {"^", u":", -1, nullptr},       {"^,", u":", 0, nullptr},
     {"a\\ b:(3)", u"a b:", 1, "(3)"},
 };
+// clang-format on
 
 TEST_F(FieldListTest, LookupTable) {
   for (const LookupCase& c : kLookupCases) {
@@ -179,7 +158,8 @@ TEST_F(FieldListTest, LongListSurvivesManyMoves) {
     ASSERT_EQ(entry_name(*entry), std::string("f ").append(std::to_string(i)));
     if (i % 3 == 0) {
       ASSERT_NE(entry->format_end, nullptr);
-      ASSERT_EQ(narrow_units(entry->format, entry->format_end), std::string("(").append(std::to_string(i)).append(")"));
+      ASSERT_EQ(narrow_units(entry->format, entry->format_end),
+                std::string("(").append(std::to_string(i)).append(")"));
     } else {
       ASSERT_EQ(entry->format_end, nullptr);
     }

@@ -182,25 +182,19 @@ TEST(AreaDeathTest, FailedResizeNamesTheSizeAskedFor) {
 }
 #endif
 
-struct WidenCase {
-  const char* locale;
-  const char* text;
-  std::u16string units;  // expected; ignored when fails
-  bool fails;
-};
+// units: expected; ignored when fails
+// clang-format off
+struct WidenCase { const char* locale; const char* text; std::u16string units; bool fails; };
 const WidenCase kWidenCases[] = {
-    {"C.UTF-8", "", u"", false},
-    {"C.UTF-8", "a:b", u"a:b", false},
-    {"C.UTF-8", "\xc3\xa9", u"\u00e9", false},
+    {"C.UTF-8", "", u"", false}, {"C.UTF-8", "a:b", u"a:b", false}, {"C.UTF-8", "\xc3\xa9", u"\u00e9", false},
     {"C.UTF-8", "x\xe2\x82\xacy", u"x\u20acy", false},
     {"C.UTF-8", "\xf0\x9f\x98\x80", u"\U0001F600", false},  // a surrogate pair
-    {"C.UTF-8", "\xff", u"", true},
-    {"C.UTF-8", "ab\xe2\x82", u"", true},            // cut short by the NUL
+    {"C.UTF-8", "\xff", u"", true}, {"C.UTF-8", "ab\xe2\x82", u"", true},  // cut short by the NUL
     {"C.UTF-8", "ab\xed\xa0\x80", u"", true},        // an encoded surrogate
     {"C.UTF-8", "\xf8\x88\x80\x80\x80", u"", true},  // beyond U+10FFFF
-    {"C", "abc", u"abc", false},
-    {"C", "a\xe9", u"", true},
+    {"C", "abc", u"abc", false}, {"C", "a\xe9", u"", true},
 };
+// clang-format on
 
 TEST(AreaWidenTest, Table) {
   for (const WidenCase& c : kWidenCases) {
@@ -255,20 +249,16 @@ TEST(AreaWidenTest, SourceInTheSameAreaSurvivesGrowth) {
   locale_keeps_ascii = saved;
 }
 
-struct NarrowCase {
-  const char* locale;
-  std::u16string units;
-  std::string bytes;
-};
+// clang-format off
+struct NarrowCase { const char* locale; std::u16string units; std::string bytes; };
 const NarrowCase kNarrowCases[] = {
-    {"C.UTF-8", u"", ""},
-    {"C.UTF-8", u"abc", "abc"},
-    {"C.UTF-8", u"\u00e9\u20ac", "\xc3\xa9\xe2\x82\xac"},
+    {"C.UTF-8", u"", ""}, {"C.UTF-8", u"abc", "abc"}, {"C.UTF-8", u"\u00e9\u20ac", "\xc3\xa9\xe2\x82\xac"},
     {"C.UTF-8", u"\U0001F600!", "\xf0\x9f\x98\x80!"},
     {"C.UTF-8", std::u16string(u"a") + char16_t(0xD800) + u"b", "ab"},  // lone high
     {"C.UTF-8", std::u16string(u"a") + char16_t(0xDC00), "a"},          // lone low
     {"C", u"a\u00e9b", "ab"},  // the 7-bit "C" code has no e-acute
 };
+// clang-format on
 
 TEST(AreaNarrowTest, Table) {
   for (const NarrowCase& c : kNarrowCases) {
@@ -290,10 +280,7 @@ TEST(AreaNarrowTest, SourceInTheSameAreaSurvivesGrowth) {
   std::memcpy(copy, text.c_str(), (text.size() + 1) * sizeof(Unit));
   char* narrow = area_narrow(copy, area);
   std::string expected;
-  for (int i = 0; i < 400; ++i)
-    expected +=
-        "\xe2\x82\xac"
-        "b";
+  for (int i = 0; i < 400; ++i) expected.append("\xe2\x82\xac").push_back('b');
   EXPECT_EQ(std::string(narrow), expected);
 }
 

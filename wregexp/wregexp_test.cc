@@ -1,10 +1,11 @@
-// Tests of wregcomp/wregexec: program layout, hints, errors, matches and
-// groups, long subjects, and a differential run against a small reference
-// matcher over a syntax tree that shares no code with the engine.
+// Tests of wregcomp/wregexec: hints, errors, matches and groups, long
+// subjects, and a differential run against a small reference matcher over a
+// syntax tree that shares no code with the engine.
 #include "wregexp/wregexp.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <functional>
@@ -45,55 +46,16 @@ Expression compile_quietly(const std::u16string& pattern, std::string* printed =
   return expression;
 }
 
-std::vector<Unit> program_units(const wregexp& expression, std::size_t count) {
-  return std::vector<Unit>(expression.program, expression.program + count);
-}
+// ---- first_unit, anchored, must_text: only speed shows them, so read them ----
 
-// ---- program layout ----
-
-struct LayoutCase {
-  const char16_t* pattern;
-  std::vector<Unit> units;
-};
-const LayoutCase kLayoutCases[] = {
-    {u"ab*c", {156, 6, 16, 8, 4, 'a', 0, 10, 6, 8, 0, 'b', 0, 8, 4, 'c', 0, 0, 0}},
-    {u"a|b", {156, 6, 6, 8, 10, 'a', 0, 6, 6, 8, 4, 'b', 0, 0, 0}},
-    {u"a*", {156, 6, 8, 10, 6, 8, 0, 'a', 0, 0, 0}},
-    {u"a+$", {156, 6, 10, 11, 6, 8, 0, 'a', 0, 2, 2, 0, 0}},
-    {u"[0-9]+", {156, 6, 12, 11, 10, 4, 0, '0', '1', 0xFFFF, '9', '9', 0, 0, 0}},
-    {u"[a-a]", {156, 6, 10, 4, 8, 'a', 'b', 0xFFFF, 'a', 'a', 0, 0, 0}},
-    {u"[^]a-]", {156, 6, 8, 5, 6, ']', 'a', '-', 0, 0, 0}},
-    {u".?", {156, 6, 10, 6, 4, 3, 4, 6, 2, 9, 2, 0, 0}},
-    {u"(ab)*", {156, 6, 21, 6, 15, 21, 2, 6, 7, 8, 5, 'a', 'b', 0, 31, 2, 7, 13, 6, 2, 9, 2, 0, 0}},
-    {u"(ab)+", {156, 6, 21, 21, 2, 6, 7, 8, 5, 'a', 'b', 0, 31, 2, 6, 4, 7, 13, 6, 2, 9, 2, 0, 0}},
-    {u"^abc", {156, 6, 10, 1, 2, 8, 6, 'a', 'b', 'c', 0, 0, 0}},
-    {u"a\\.", {156, 6, 10, 8, 4, 'a', 0, 8, 4, '.', 0, 0, 0}},
-    {u"x|", {156, 6, 6, 8, 8, 'x', 0, 6, 4, 9, 2, 0, 0}},
-};
-
-TEST(Wregcomp, LaysOutTheProgram) {
-  for (const LayoutCase& c : kLayoutCases) {
-    Expression expression = compile(c.pattern);
-    ASSERT_NE(expression, nullptr) << narrow(c.pattern);
-    EXPECT_EQ(program_units(*expression, c.units.size()), c.units) << narrow(c.pattern);
-  }
-}
-
-// ---- first_unit, anchored, must_text ----
-
-struct HintCase {
-  const char16_t* pattern;
-  Unit first_unit;
-  Unit anchored;
-  const char16_t* must_text;  // null when none
-};
+// clang-format off
+struct HintCase { const char16_t* pattern; Unit first_unit; Unit anchored; const char16_t* must_text; };
 const HintCase kHintCases[] = {
-    {u"ab*c", 'a', 0, nullptr}, {u"abc", 'a', 0, nullptr},  {u"^abc", 0, 1, nullptr},
-    {u"a|b", 0, 0, nullptr},    {u"^a|b", 0, 0, nullptr},   {u"x*abc", 0, 0, u"abc"},
-    {u"x?yz", 0, 0, u"yz"},     {u"x*ab*cd", 0, 0, u"cd"},  {u"x*ab*c", 0, 0, u"c"},
-    {u"x*ab|c", 0, 0, nullptr}, {u"(ab)*", 0, 0, nullptr},  {u"[ab]*(cd)e", 0, 0, u"e"},
-    {u"a*", 0, 0, nullptr},     {u"\\.x", '.', 0, nullptr}, {u"(a)b", 0, 0, nullptr},
+    {u"ab*c", 'a', 0, nullptr}, {u"^abc", 0, 1, nullptr},   {u"^a|b", 0, 0, nullptr},
+    {u"x*abc", 0, 0, u"abc"},   {u"x*ab*cd", 0, 0, u"cd"},  {u"x*ab|c", 0, 0, nullptr},
+    {u"[ab]*(cd)e", 0, 0, u"e"}, {u"\\.x", '.', 0, nullptr}, {u"(a)b", 0, 0, nullptr},
 };
+// clang-format on
 
 TEST(Wregcomp, SetsSearchHints) {
   for (const HintCase& c : kHintCases) {
@@ -102,51 +64,29 @@ TEST(Wregcomp, SetsSearchHints) {
     SCOPED_TRACE(narrow(c.pattern));
     EXPECT_EQ(expression->first_unit, c.first_unit);
     EXPECT_EQ(expression->anchored, c.anchored);
-    if (c.must_text == nullptr) {
-      EXPECT_EQ(expression->must_text, nullptr);
-      EXPECT_EQ(expression->must_length, 0);
-    } else {
-      ASSERT_NE(expression->must_text, nullptr);
-      EXPECT_EQ(std::u16string(expression->must_text, expression->must_length), c.must_text);
-    }
+    std::u16string must = expression->must_text == nullptr
+                              ? u"-"
+                              : std::u16string(expression->must_text, expression->must_length);
+    EXPECT_EQ(must, c.must_text == nullptr ? u"-" : c.must_text);
   }
 }
 
 // ---- errors ----
 
-struct ErrorCase {
-  std::u16string pattern;
-  const char* text;
-};
+// clang-format off
+struct ErrorCase { std::u16string pattern; const char* text; };
 const ErrorCase kErrorCases[] = {
-    {u"(a*)*", "*+ operand could be empty"},
-    {u"^*", "*+ operand could be empty"},
-    {u"()+", "*+ operand could be empty"},
-    {u"(a|)*", "*+ operand could be empty"},
-    {u"(a?b*)+", "*+ operand could be empty"},
-    {u"a**", "nested *?+"},
-    {u"a?+", "nested *?+"},
-    {u"(ab)*?", "nested *?+"},
-    {u"*a", "?+* follows nothing"},
-    {u"a|+", "?+* follows nothing"},
-    {u"(?)", "?+* follows nothing"},
-    {u"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)", "too many ()"},
-    {u"((((((((((a))))))))))", "too many ()"},
-    {u"(a", "unmatched ()"},
-    {u"a)", "unmatched ()"},
-    {u")", "unmatched ()"},
-    {u"((a)", "unmatched ()"},
-    {u"[a", "unmatched []"},
-    {u"[", "unmatched []"},
-    {u"[]", "unmatched []"},
-    {u"[^]", "unmatched []"},
-    {u"a\\", "trailing \\"},
-    {u"[z-a]", "invalid [] range"},
-    {u"[b-a]", "invalid [] range"},
-    {u"[a-c-b]", "invalid [] range"},
-    {std::u16string(32759, u'a'), "wregexp too big"},
-    {std::u16string(16381, u'.'), "wregexp too big"},
+    {u"(a*)*", "*+ operand could be empty"}, {u"^*", "*+ operand could be empty"},
+    {u"(a|)*", "*+ operand could be empty"}, {u"(a?b*)+", "*+ operand could be empty"},
+    {u"a**", "nested *?+"}, {u"a?+", "nested *?+"}, {u"(ab)*?", "nested *?+"},
+    {u"*a", "?+* follows nothing"}, {u"a|+", "?+* follows nothing"}, {u"(?)", "?+* follows nothing"},
+    {u"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)", "too many ()"}, {u"((((((((((a))))))))))", "too many ()"},
+    {u"(a", "unmatched ()"}, {u"a)", "unmatched ()"}, {u"((a)", "unmatched ()"},
+    {u"[a", "unmatched []"}, {u"[]", "unmatched []"}, {u"[^]", "unmatched []"},
+    {u"a\\", "trailing \\"}, {u"[b-a]", "invalid [] range"}, {u"[a-c-b]", "invalid [] range"},
+    {std::u16string(32759, u'a'), "wregexp too big"}, {std::u16string(16381, u'.'), "wregexp too big"},
 };
+// clang-format on
 
 TEST(Wregcomp, ReportsEachErrorOnce) {
   for (const ErrorCase& c : kErrorCases) {
@@ -166,13 +106,10 @@ TEST(Wregcomp, ReportsEachErrorOnce) {
 TEST(Wregcomp, AcceptsTheLimits) {
   const std::u16string kAccepted[] = {
       u"(a*)?",
-      u"[a-a]",
       u"()",
       u"(a)(b)(c)(d)(e)(f)(g)(h)(i)",
       u"(((((((((a)))))))))",
       u"|",
-      u"[]a]",
-      u"[a-]",
       u"[--/]",
       std::u16string(32758, u'a'),  // 32766 units
       std::u16string(16380, u'.'),  // 32765 units
@@ -184,7 +121,7 @@ TEST(Wregcomp, AcceptsTheLimits) {
   EXPECT_EQ(error_count, errors_before);
 }
 
-// ---- matching ----
+// ---- matching: what the random differential run below does not generate ----
 
 struct Group {
   int number;
@@ -198,66 +135,20 @@ struct MatchCase {
   int end;
   std::vector<Group> groups;  // every other group must be null
 };
+// clang-format off
 const MatchCase kMatchCases[] = {
     {u"b+", u"aabbbc", 2, 5, {}},
-    {u"x*", u"abc", 0, 0, {}},
-    {u"$", u"A", 1, 1, {}},
-    {u"^", u"A", 0, 0, {}},
-    {u"", u"abc", 0, 0, {}},
     {u"$", u"", 0, 0, {}},
-    {u"^$", u"", 0, 0, {}},
-    {u"^$", u"a", -1, 0, {}},
-    {u".", u"", -1, 0, {}},
-    {u"a|ab", u"abc", 0, 1, {}},
-    {u"(a)(b)?", u"a", 0, 1, {{1, 0, 1}}},
-    {u"(a)*", u"aaa", 0, 3, {{1, 2, 3}}},
-    {u"[a-c]+", u"xbcay", 1, 4, {}},
     {u"x*abc", u"xxab", -1, 0, {}},
-    {u"[a-a]", u"b", -1, 0, {}},
-    {u"[a-a]+", u"baab", 1, 3, {}},
-    {u"[]a]+", u"x]a]y", 1, 4, {}},
-    {u"[^-a]+", u"-a-bc", 3, 5, {}},
-    {u"[a-]+", u"x-a-y", 1, 4, {}},
-    {u"[\\n]+", u"a\\nb", 1, 3, {}},
     {u"[b-d-f]+", u"a-cfg", 2, 4, {}},
-    {u"\\.", u"a.b", 1, 2, {}},
     {u"\\t", u"a\tt", 2, 3, {}},
     {u"\t", u"a\tt", 1, 2, {}},
-    {u"\"", u"x\"y", 1, 2, {}},
-    {u"a*b", u"xaab", 1, 4, {}},
-    {u"a*ab", u"aaab", 0, 4, {}},
-    {u"a+a", u"aaa", 0, 3, {}},
-    {u".*b", u"abab", 0, 4, {}},
-    {u"(a|ab)(c|bcd)", u"abcd", 0, 4, {{1, 0, 1}, {2, 1, 4}}},
-    {u"(a*)b", u"aab", 0, 3, {{1, 0, 2}}},
-    {u"((a)|b)+", u"ab", 0, 2, {{1, 1, 2}, {2, 0, 1}}},
-    {u"(a|b)*c", u"abac", 0, 4, {{1, 2, 3}}},
-    {u"x(a|b)?y", u"xy", 0, 2, {}},
-    {u"(^a)", u"ba", -1, 0, {}},
-    {u"a$", u"aa", 1, 2, {}},
     {u"[0-9]+", u"ab123c", 2, 5, {}},
     {u"red|green|blue", u"a greenish blue", 2, 7, {}},
-    {u"(ab)+", u"xababy", 1, 5, {{1, 3, 5}}},
-    {u"(ab)*x", u"ababx", 0, 5, {{1, 2, 4}}},
-    {u".?", u"ab", 0, 1, {}},
-    {u"ab?c", u"ac abc", 0, 2, {}},
-    {u"[^a]", u"aab", 2, 3, {}},
-    {u"(a)|(b)", u"b", 0, 1, {{2, 0, 1}}},
+    {u"(a|ab)(c|bcd)", u"abcd", 0, 4, {{1, 0, 1}, {2, 1, 4}}},
     {u"(a(b)?)+", u"abac", 0, 3, {{1, 2, 3}, {2, 1, 2}}},
-    {u"(a|b)*", u"", 0, 0, {}},
-    {u"(a)(b)(c)(d)(e)(f)(g)(h)(i)",
-     u"xabcdefghi",
-     1,
-     10,
-     {{1, 1, 2},
-      {2, 2, 3},
-      {3, 3, 4},
-      {4, 4, 5},
-      {5, 5, 6},
-      {6, 6, 7},
-      {7, 7, 8},
-      {8, 8, 9},
-      {9, 9, 10}}},
+    {u"(a)(b)(c)(d)(e)(f)(g)(h)(i)", u"xabcdefghi", 1, 10,
+     {{1, 1, 2}, {2, 2, 3}, {3, 3, 4}, {4, 4, 5}, {5, 5, 6}, {6, 6, 7}, {7, 7, 8}, {8, 8, 9}, {9, 9, 10}}},
     {u"[\u00e0-\u00ff]+", u"x\u00e0\u00e9y", 1, 3, {}},
     {u"[a-\uFFFE]", u"\uFFFE", 0, 1, {}},
     {u"[^a]", u"\U0001F600", 0, 1, {}},  // half of a surrogate pair is a unit like any other
@@ -266,6 +157,7 @@ const MatchCase kMatchCases[] = {
     {u"[a\uFFFF]", u"a\uFFFF", -1, 0, {}},
     {u"[\uFFFF-\uFFFF]", u"\uFFFF", -1, 0, {}},
 };
+// clang-format on
 
 void check_match(const MatchCase& c) {
   SCOPED_TRACE(narrow(c.pattern) + " in " + narrow(c.subject));
@@ -288,31 +180,15 @@ void check_match(const MatchCase& c) {
     for (const Group& g : c.groups) {
       if (g.number == n) expected = &g;
     }
-    if (expected == nullptr) {
-      EXPECT_EQ(expression->match_starts[n], nullptr) << "group " << n;
-      EXPECT_EQ(expression->match_ends[n], nullptr) << "group " << n;
-    } else {
-      ASSERT_NE(expression->match_starts[n], nullptr) << "group " << n;
-      EXPECT_EQ(expression->match_starts[n] - subject, expected->start) << "group " << n;
-      EXPECT_EQ(expression->match_ends[n] - subject, expected->end) << "group " << n;
-    }
+    const Unit* start = expression->match_starts[n];
+    const Unit* end = expression->match_ends[n];
+    EXPECT_EQ(start == nullptr ? -1 : start - subject, expected ? expected->start : -1) << n;
+    EXPECT_EQ(end == nullptr ? -1 : end - subject, expected ? expected->end : -1) << n;
   }
 }
 
 TEST(Wregexec, FindsLeftmostMatchAndGroups) {
   for (const MatchCase& c : kMatchCases) check_match(c);
-}
-
-TEST(Wregexec, RemembersFailuresWithSameResults) {
-  int64_t saved = wregexp_memo_threshold;
-  uint64_t saved_limit = wregexp_memo_bit_limit;
-  wregexp_memo_threshold = 0;
-  for (uint64_t limit : {saved_limit, uint64_t{0}}) {  // bits, then a table of pairs
-    wregexp_memo_bit_limit = limit;
-    for (const MatchCase& c : kMatchCases) check_match(c);
-  }
-  wregexp_memo_bit_limit = saved_limit;
-  wregexp_memo_threshold = saved;
 }
 
 TEST(Wregexec, ReportsBadArguments) {
@@ -327,91 +203,40 @@ TEST(Wregexec, ReportsBadArguments) {
   EXPECT_EQ(error_count, errors_before + 3);
   EXPECT_NE(printed.find("(NULL parameter)"), std::string::npos);
   EXPECT_NE(printed.find("(corrupted program)"), std::string::npos);
-}
-
-// A subject of `length` units: `unit` repeated, then `last`.
-std::u16string long_subject(std::size_t length, const std::u16string& repeated, Unit last) {
-  std::u16string subject;
-  subject.reserve(length + 1);
-  while (subject.size() + repeated.size() < length) subject += repeated;
-  subject += last;
-  return subject;
+  // A bare close, numbered for no group, is no node the compiler writes.
+  Expression grouped = compile(u"(a)");
+  Unit* open = std::find(grouped->program + 2, grouped->program + 16, Unit{OP_OPEN + 1});
+  *open = OP_CLOSE;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(wregexec(grouped.get(), u"a"), 0);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("(memory corruption)"), std::string::npos);
 }
 
 TEST(Wregexec, LongSubjectsNeedNoCallStack) {
-  const std::size_t kLength = 10 * 1000 * 1000;
-  std::u16string subject = long_subject(kLength, u"ab", u'c');
+  std::u16string subject;
+  for (int i = 0; i < 5 * 1000 * 1000; ++i) subject += u"ab";
+  subject += u'c';
   Expression alternatives = compile(u"(a|b)*c");
   ASSERT_EQ(wregexec(alternatives.get(), subject.c_str()), 1);
-  EXPECT_EQ(alternatives->match_starts[0], subject.c_str());
-  EXPECT_EQ(alternatives->match_ends[0], subject.c_str() + subject.size());
-  EXPECT_EQ(alternatives->match_starts[1] - subject.c_str(), static_cast<long>(subject.size() - 2));
+  EXPECT_EQ(alternatives->match_ends[0] - alternatives->match_starts[0], long(subject.size()));
+  EXPECT_EQ(alternatives->match_starts[1] - subject.c_str(), long(subject.size() - 2));
 
   subject.back() = u'x';
   Expression pairs = compile(u"(ab)*x");
   ASSERT_EQ(wregexec(pairs.get(), subject.c_str()), 1);
-  EXPECT_EQ(pairs->match_ends[0] - pairs->match_starts[0], static_cast<long>(subject.size()));
-  EXPECT_EQ(pairs->match_ends[1] - subject.c_str(), static_cast<long>(subject.size() - 1));
-}
-
-TEST(Wregexec, FailedAttemptsStayLinear) {
-  // Every attempt before the 'd' fails only there; remembered failures keep
-  // the search from walking the same tail again for each start.
-  std::u16string subject = long_subject(200000, u"ab", u'd') + u"c";
-  Expression expression = compile(u"(a|b)*c");
-  ASSERT_EQ(wregexec(expression.get(), subject.c_str()), 1);
-  EXPECT_EQ(expression->match_starts[0] - subject.c_str(), static_cast<long>(subject.size() - 1));
-  EXPECT_EQ(expression->match_starts[1], nullptr);
-}
-
-// A repetition whose continuation fails everywhere in a long run: each
-// later start inside the run must not count and try the run again. The
-// step count (not time) tells a linear search from a quadratic one.
-struct RunCase {
-  const char16_t* pattern;
-  char16_t run_unit;
-  const char16_t* tail;  // after the run
-  long match_start;      // -1: no match; else from the end of the subject
-};
-const RunCase kRunCases[] = {
-    {u"[0-9]+$", u'1', u"x", -1},  {u"1+$", u'1', u"x", -1},       {u"[0-9]+;", u'7', u"", -1},
-    {u".*y", u'z', u"", -1},       {u"a*b*c", u'a', u"x", -1},     {u"[0-9]+$", u'1', u"x;12", 2},
-    {u"[^;]*;$", u'q', u";x", -1}, {u"(1+)+$", u'1', u"x", -1},    {u"(1|2)+$", u'1', u"x", -1},
-    {u"((1)+)*2", u'1', u"x", -1}, {u"(x|1+)$", u'1', u"", 20000},
-};
-
-TEST(Wregexec, RepetitionsOverLongRunsStayLinear) {
-  const std::size_t kRun = 20000;
-  for (const RunCase& c : kRunCases) {
-    std::u16string subject = std::u16string(kRun, c.run_unit) + c.tail;
-    Expression expression = compile(c.pattern);
-    int found = wregexec(expression.get(), subject.c_str());
-    if (c.match_start < 0) {
-      EXPECT_EQ(found, 0) << narrow(c.pattern);
-    } else {
-      ASSERT_EQ(found, 1) << narrow(c.pattern);
-      EXPECT_EQ(subject.c_str() + subject.size() - expression->match_starts[0], c.match_start)
-          << narrow(c.pattern);
-    }
-    // Linear: a fixed allowance (before failures are remembered) and a few
-    // dozen steps per unit; a quadratic search takes hundreds of millions.
-    EXPECT_LT(wregexp_last_steps, (int64_t{1} << 21) + static_cast<int64_t>(100 * kRun))
-        << narrow(c.pattern);
-  }
+  EXPECT_EQ(pairs->match_ends[0] - pairs->match_starts[0], long(subject.size()));
+  EXPECT_EQ(pairs->match_ends[1] - subject.c_str(), long(subject.size() - 1));
 }
 
 // ---- doubled match ----
 
-struct DoubledCase {
-  const char16_t* pattern;
-  const char16_t* span;
-  int result;
-};
+// clang-format off
+struct DoubledCase { const char16_t* pattern; const char16_t* span; int result; };
 const DoubledCase kDoubledCases[] = {
-    {u"\t+", u"\t", 0},   {u"\t", u"\t", 1},      {u" +", u" ", 0},  {u";", u";", 1},
-    {u"(ab)+", u"ab", 0}, {u"x*", u"", 0},        {u"a+", u"ab", 1}, {u"[;,]+", u";", 0},
-    {u"x*b", u"ab", 1},   {u"(a|b)*$", u"ab", 0},
+    {u"\t+", u"\t", 0}, {u"\t", u"\t", 1}, {u"(ab)+", u"ab", 0}, {u"x*", u"", 0},
+    {u"a+", u"ab", 1},  {u"x*b", u"ab", 1}, {u"(a|b)*$", u"ab", 0},
 };
+// clang-format on
 
 TEST(WregexpDoubledMatch, TellsWhetherTheExpressionSwallowsBothCopies) {
   for (const DoubledCase& c : kDoubledCases) {
@@ -768,48 +593,46 @@ class PatternGenerator {
   int groups_ = 0;
 };
 
-struct Outcome {
-  bool found = false;
-  int start = -1;
-  int end = -1;
-  Captures captures{};
-};
+// A search's outcome as text, so that one comparison shows every difference:
+// "-" for no match, else the match and each group as start,end (-1 for null).
+std::string outcome(bool found, int start, int end, const Captures& captures) {
+  if (!found) return "-";
+  std::string text = std::to_string(start);
+  text.append(1, ',').append(std::to_string(end));
+  for (int n = 1; n < WREGEXP_GROUPS; ++n) {
+    text.append(1, ' ').append(std::to_string(captures.starts[n]));
+    text.append(1, ',').append(std::to_string(captures.ends[n]));
+  }
+  return text;
+}
 
-Outcome reference_search(const Tree& tree, const std::u16string& subject) {
+std::string reference_search(const Tree& tree, const std::u16string& subject) {
   ReferenceMatcher matcher(subject);
-  Outcome outcome;
   Captures none;
   none.starts.fill(-1);
   none.ends.fill(-1);
   for (std::size_t start = 0; start <= subject.size(); ++start) {
-    bool found = matcher.match(tree, start, none, [&](std::size_t end, const Captures& captures) {
-      outcome.end = static_cast<int>(end);
-      outcome.captures = captures;
+    std::string found;
+    matcher.match(tree, start, none, [&](std::size_t end, const Captures& captures) {
+      found = outcome(true, static_cast<int>(start), static_cast<int>(end), captures);
       return true;
     });
-    if (found) {
-      outcome.found = true;
-      outcome.start = static_cast<int>(start);
-      return outcome;
-    }
+    if (!found.empty()) return found;
   }
-  return outcome;
+  return outcome(false, 0, 0, none);
 }
 
-Outcome engine_search(wregexp& expression, const std::u16string& subject) {
-  Outcome outcome;
+std::string engine_search(wregexp& expression, const std::u16string& subject) {
   const Unit* base = subject.c_str();
-  if (wregexec(&expression, base) == 0) return outcome;
-  outcome.found = true;
-  outcome.start = static_cast<int>(expression.match_starts[0] - base);
-  outcome.end = static_cast<int>(expression.match_ends[0] - base);
+  Captures captures{};
+  if (wregexec(&expression, base) == 0) return "-";
   for (int n = 0; n < WREGEXP_GROUPS; ++n) {
-    outcome.captures.starts[n] =
-        expression.match_starts[n] ? static_cast<int>(expression.match_starts[n] - base) : -1;
-    outcome.captures.ends[n] =
-        expression.match_ends[n] ? static_cast<int>(expression.match_ends[n] - base) : -1;
+    const Unit* start = expression.match_starts[n];
+    const Unit* end = expression.match_ends[n];
+    captures.starts[n] = start ? static_cast<int>(start - base) : -1;
+    captures.ends[n] = end ? static_cast<int>(end - base) : -1;
   }
-  return outcome;
+  return outcome(true, captures.starts[0], captures.ends[0], captures);
 }
 
 void run_differential(uint32_t seed) {
@@ -825,18 +648,10 @@ void run_differential(uint32_t seed) {
     ++compiled;
     for (int j = 0; j < 8; ++j) {
       std::u16string subject = generator.subject();
-      Outcome expected = reference_search(*tree, subject);
-      Outcome actual = engine_search(*expression, subject);
-      SCOPED_TRACE(narrow(pattern) + " in " + narrow(subject));
-      ASSERT_EQ(actual.found, expected.found);
-      if (!expected.found) continue;
-      ++matched;
-      ASSERT_EQ(actual.start, expected.start);
-      ASSERT_EQ(actual.end, expected.end);
-      for (int n = 1; n < WREGEXP_GROUPS; ++n) {
-        ASSERT_EQ(actual.captures.starts[n], expected.captures.starts[n]) << "group " << n;
-        ASSERT_EQ(actual.captures.ends[n], expected.captures.ends[n]) << "group " << n;
-      }
+      std::string expected = reference_search(*tree, subject);
+      ASSERT_EQ(engine_search(*expression, subject), expected)
+          << narrow(pattern + u" in " + subject);
+      if (expected != "-") ++matched;
     }
   }
   // The generator must keep exercising both sides.
@@ -868,7 +683,8 @@ TEST(QuickSearch, AgreesWithTheInterpreterOnRandomSubjects) {
   for (int i = 0; i < 1500; ++i) {
     std::u16string pattern;
     for (int n = pick(4); n > 0; --n) pattern += u"ab;"[pick(3)];
-    if (pattern.empty() || pick(2) == 0) pattern.append(1, u"ab "[pick(3)]).append(1, u"*+"[pick(2)]);
+    if (pattern.empty() || pick(2) == 0)
+      pattern.append(1, u"ab "[pick(3)]).append(1, u"*+"[pick(2)]);
     Expression quick = compile(pattern);
     Expression grouped = compile(u"(" + pattern + u")");
     for (int j = 0; j < 8; ++j) {
@@ -886,19 +702,6 @@ TEST(QuickSearch, AgreesWithTheInterpreterOnRandomSubjects) {
   }
   EXPECT_GT(found, 4000);
 }
-
-TEST(QuickSearch, LeavesOtherShapesToTheInterpreter) {
-  for (const char16_t* pattern :
-       {u"a|b", u"ab*c", u"a*b", u"(a)", u"^a", u"a$", u"[ab]", u".", u"a?", u"[a]*", u".+"}) {
-    SCOPED_TRACE(narrow(pattern));
-    Expression expression = compile(pattern);
-    EXPECT_EQ(quick_search(*expression, u"ab"), QUICK_NOT_SIMPLE);
-  }
-}
-
-}  // namespace
-
-namespace {
 
 // Expressions that make a plain backtracker quadratic or exponential, on a
 // subject of `head`, then `run` repeated, then `tail`. They must agree with
@@ -919,6 +722,7 @@ std::u16string repeated(const std::u16string& text, std::size_t times) {
   return result;
 }
 
+// clang-format off
 const HostileCase kHostileCases[] = {
     {repeated(u"(.*a)", 9) + u"x", u"", u"a", u"bx", false},
     {repeated(u".*a", 20) + u"[x]", u"", u"a", u"bx", false},
@@ -929,7 +733,14 @@ const HostileCase kHostileCases[] = {
     {u"(a?(a?(a?(a?(a?(a?)?)?)?)?)?)?x", u"", u"a", u"x", true},
     {u"((a|ab)(c|bcd))*(d*)$", u"", u"abcd", u"e", true},
     {u"x(a*)(b)", u"x", u"a", u"b", true},  // group events far apart on the stack
+    // Each start inside a run must not try the run again.
+    {u"(a|b)*c", u"", u"ab", u"dc", true}, {u"[0-9]+$", u"", u"1", u"x", false},
+    {u"1+$", u"", u"1", u"x", false},       {u"[0-9]+;", u"", u"7", u"", false},
+    {u".*y", u"", u"z", u"", false},        {u"a*b*c", u"", u"a", u"x", false},
+    {u"[^;]*;$", u"", u"q", u";x", false},  {u"(1|2)+$", u"", u"1", u"x", false},
+    {u"((1)+)*2", u"", u"1", u"x", false},  {u"(x|1+)$", u"", u"1", u"", true},
 };
+// clang-format on
 
 TEST(WregexpHostile, AgreesWithReferenceOnShortSubjects) {
   for (const HostileCase& c : kHostileCases) {
@@ -939,16 +750,8 @@ TEST(WregexpHostile, AgreesWithReferenceOnShortSubjects) {
     // At most six units of the run: the reference tries every path.
     for (std::size_t times = 0; times <= 6; ++times) {
       std::u16string subject = c.head + repeated(c.run, 6).substr(0, times) + c.tail;
-      Outcome expected = reference_search(*tree, subject);
-      Outcome actual = engine_search(*expression, subject);
-      SCOPED_TRACE(narrow(c.pattern) + " in " + narrow(subject));
-      ASSERT_EQ(actual.found, expected.found);
-      EXPECT_EQ(actual.start, expected.start);
-      EXPECT_EQ(actual.end, expected.end);
-      for (int n = 1; n < WREGEXP_GROUPS; ++n) {
-        EXPECT_EQ(actual.captures.starts[n], expected.captures.starts[n]) << "group " << n;
-        EXPECT_EQ(actual.captures.ends[n], expected.captures.ends[n]) << "group " << n;
-      }
+      EXPECT_EQ(engine_search(*expression, subject), reference_search(*tree, subject))
+          << narrow(c.pattern + u" in " + subject);
     }
   }
 }
