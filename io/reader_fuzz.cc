@@ -16,6 +16,7 @@
 #include "driver/messages.h"
 #include "driver/settings.h"
 #include "io/reader.h"
+#include "io/test_reader.h"
 #include "io/test_streams.h"
 
 namespace {
@@ -101,16 +102,8 @@ std::string write_utf8(const std::vector<Record>& records) {
   return output.bytes();
 }
 
-bool label_begins_with_x(const unsigned char* label, std::size_t) {
-  return label[0] == 'x';
-}
-
-// A record loop in brief: chosen lines (labels that begin with 'x') in
-// brackets, the others as they are, an empty line after each record; and
-// the errors counted on the way.
-// Labels that begin with 'x' may be chosen.
-constexpr uint64_t kStartsOfX[4] = {0, uint64_t{1} << ('x' - 64), 0, 0};
-
+// The marked record loop's output (see write_marked_record) and the errors
+// counted on the way.
 std::string loop_output(const std::string& bytes, bool pass_lines, bool by_first_byte) {
   StorageArea chars;
   StorageArea spans;
@@ -122,7 +115,6 @@ std::string loop_output(const std::string& bytes, bool pass_lines, bool by_first
   MemoryOutput output;
   const LinePass pass = {&output.out, label_begins_with_x, codes_are_utf8, codes_are_utf16le,
                          by_first_byte ? kStartsOfX : nullptr};
-  static constexpr Unit kBrackets[] = {u'[', u']', u'\n'};
   int32_t errors_before = error_count;
   for (;;) {
     FieldSpan* table = nullptr;
@@ -135,13 +127,7 @@ std::string loop_output(const std::string& bytes, bool pass_lines, bool by_first
       if (table == nullptr && input_next_file(input.in) == 0) continue;
     }
     if (table == nullptr) break;
-    for (const FieldSpan* span = table; span->line != nullptr; ++span) {
-      bool chosen = span->value != span->line && span->line[0] == u'x';
-      if (chosen) out_putunits(&kBrackets[0], 1, output.out);
-      out_putunits(span->line, static_cast<std::size_t>(span->eol + 1 - span->line), output.out);
-      if (chosen) out_putunits(&kBrackets[1], 1, output.out);
-    }
-    if (!input.in.record_open) out_putunits(&kBrackets[2], 1, output.out);
+    write_marked_record(table, input.in, output.out);
     area_reset(spans);
     area_reset(chars);
   }

@@ -19,6 +19,7 @@
 #include "charcode/test_codes.h"
 #include "driver/messages.h"
 #include "driver/settings.h"
+#include "io/test_reader.h"
 #include "io/test_streams.h"
 
 namespace {
@@ -326,13 +327,6 @@ TEST(ReaderTest, BulkReaderAgreesWithReference) {
 // 'x') in brackets, the others as they are, an empty line after each
 // record; then the messages. Lines that pass straight through must leave
 // it as the reference reader's decoded lines give it.
-bool label_begins_with_x(const unsigned char* label, std::size_t) {
-  return label[0] == 'x';
-}
-
-// Labels that begin with 'x' may be chosen.
-constexpr uint64_t kStartsOfX[4] = {0, uint64_t{1} << ('x' - 64), 0, 0};
-
 std::string loop_output(const std::string& bytes, bool reference, const uint64_t* label_starts,
                         bool from_file = false) {
   MemoryInput input(bytes, "random");
@@ -346,17 +340,10 @@ std::string loop_output(const std::string& bytes, bool reference, const uint64_t
   TinyArea spans("tsize");
   const LinePass pass = {&output.out, label_begins_with_x, codes_are_utf8, codes_are_utf16le,
                          label_starts};
-  static constexpr Unit kBrackets[] = {u'[', u']', u'\n'};
   testing::internal::CaptureStderr();
   while (FieldSpan* table = reference ? next_with(record_read_reference, input.in, chars, spans)
                                       : record_next(input.in, chars, spans, &pass)) {
-    for (const FieldSpan* span = table; span->line != nullptr; ++span) {
-      bool chosen = span->value != span->line && span->line[0] == u'x';
-      if (chosen) out_putunits(&kBrackets[0], 1, output.out);
-      out_putunits(span->line, static_cast<std::size_t>(span->eol + 1 - span->line), output.out);
-      if (chosen) out_putunits(&kBrackets[1], 1, output.out);
-    }
-    if (!input.in.record_open) out_putunits(&kBrackets[2], 1, output.out);
+    write_marked_record(table, input.in, output.out);
     area_reset(spans);
     area_reset(chars);
   }
