@@ -17,7 +17,7 @@ cd "$work"
 export LC_ALL=C.UTF-8
 # parallel asks the remote login shell for $SHELL and fails without a word
 # when it is unset (as under some CI runners); the stand-in's shell is bash.
-export SHELL=/bin/bash
+export SHELL=/bin/bash HOME=$work
 list='tags,num:/;/:%d'  # ';' must reach Kunpack unquoted by parallel's shell: -q
 
 python3 "$here/gen_kfile.py" 50 > big.k

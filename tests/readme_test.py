@@ -63,7 +63,10 @@ def main():
         bin_dir = os.path.join(work, ".bin")
         os.mkdir(bin_dir)
         os.symlink(binary, os.path.join(bin_dir, "Kunpack"))
-        env = dict(os.environ, LC_ALL="C.UTF-8", PATH=bin_dir + os.pathsep + os.environ["PATH"])
+        # A home and a shell of our own: parallel warns on stderr without a
+        # HOME and fails without a SHELL, as under some CI runners.
+        env = dict(os.environ, LC_ALL="C.UTF-8", HOME=work, SHELL="/bin/bash",
+                   PATH=bin_dir + os.pathsep + os.environ["PATH"])
         found = list(blocks(text))
         for info, line, body in found:
             if info.startswith("k "):
