@@ -11,6 +11,7 @@
 #include "driver/messages.h"
 #include "format/field_format.h"
 #include "format/field_index.h"
+#include "unpack/byte_cut.h"
 #include "unpack/unpack.h"
 
 FieldList field_list = {nullptr, nullptr, LIST_INCLUDE};
@@ -49,6 +50,17 @@ void check_field_formats(StorageArea& area) {
 bool label_may_be_chosen(const unsigned char* label, std::size_t length) {
   return field_index_lookup_ascii(field_index, reinterpret_cast<const char*>(label), length,
                                   nullptr) != 0;
+}
+
+// A chosen line cut from its bytes, where its format allows.
+bool write_chosen_bytes(const unsigned char* line, std::size_t label_length,
+                        std::size_t line_length, OutputStream& out) {
+  FieldEntry* entry = nullptr;
+  int32_t chosen = field_index_lookup_ascii(field_index, reinterpret_cast<const char*>(line),
+                                            label_length, &entry);
+  const FieldFormat& format =
+      chosen == 1 && entry->compiled != nullptr ? *entry->compiled : DefaultFormat;
+  return chosen != 0 && unpack_field_bytes(format, line, label_length, line_length, out);
 }
 
 // The lines of a record lie one after another in the rsize area, so a run of
@@ -102,6 +114,10 @@ void formats_start(const char* delimiter_text, const char* options_text, const c
 
 void field_choice_build() {
   field_index_build(field_list, field_index);
+  DefaultFormat.byte_cut = byte_cut_plan(DefaultFormat);
+  for (FieldEntry* entry = field_list.included; entry != nullptr; entry = entry->next) {
+    if (entry->compiled != nullptr) entry->compiled->byte_cut = byte_cut_plan(*entry->compiled);
+  }
 }
 
 void record_write(FieldSpan* spans, StorageArea& work, OutputStream& out) {
@@ -115,7 +131,8 @@ void record_write(FieldSpan* spans, StorageArea& work, OutputStream& out) {
 void record_loop_run(InputStream& in, OutputStream& out) {
   field_choice_build();
   const LinePass pass = {&out, label_may_be_chosen, codes_are_utf8, codes_are_utf16le,
-                         field_index.unlisted == 0 ? field_index.first_units : nullptr};
+                         field_index.unlisted == 0 ? field_index.first_units : nullptr,
+                         write_chosen_bytes};
   const LinePass* line_pass =
       (in_keeps_ascii && out_keeps_ascii) || codes_are_utf16le ? &pass : nullptr;
   while (FieldSpan* spans = record_next(in, rsize_area, tsize_area, line_pass)) {

@@ -6,11 +6,11 @@
 #include "driver/messages.h"
 #include "format/field_format.h"
 
-FieldFormat DefaultFormat = {START_NONE, 0, END_DELIMITER, 0, nullptr, 0, 0, nullptr, 0};
+FieldFormat DefaultFormat = {START_NONE, 0, END_DELIMITER, 0, nullptr, 0, 0, nullptr, 0, {}};
 
 FieldFormat* default_format_init(const char* delimiter_text, const char* options_text,
                                  StorageArea& area) {
-  DefaultFormat = FieldFormat{START_NONE, 0, END_DELIMITER, 0, nullptr, 0, 0, nullptr, 0};
+  DefaultFormat = FieldFormat{START_NONE, 0, END_DELIMITER, 0, nullptr, 0, 0, nullptr, 0, {}};
   Unit* delimiter = area_widen(delimiter_text != nullptr ? delimiter_text : "\t", area);
   pact_push(translate_pair, &delimiter, nullptr, area);
   Unit* options = area_widen(options_text != nullptr ? options_text : "", area);

@@ -34,6 +34,18 @@ constexpr int32_t CFMT_SIGNED = 1, CFMT_UNSIGNED = 2, CFMT_FLOAT = 3, CFMT_STRIN
                   CFMT_CHAR = 5;
 constexpr int32_t CFMT_SIZE_H = 64, CFMT_SIZE_L = 128;
 
+// A delimiter format whose pieces can be cut from a value's bytes where each
+// ASCII byte is its own unit: the delimiter is an ASCII literal, perhaps
+// followed by a run of one ASCII unit, that never absorbs runs, never
+// matches a newline, and no option or conversion changes a piece.
+struct ByteCut {
+  bool usable;              // false: only unpack_field cuts this format
+  bool at_least_one;        // the run is '+': it must not be empty
+  unsigned char repeated;   // the unit of the run, or 0 when none
+  unsigned char length;     // bytes of the literal
+  unsigned char literal[12];
+};
+
 struct FieldFormat {
   int32_t start_kind;
   int32_t start;
@@ -44,6 +56,7 @@ struct FieldFormat {
   int32_t repeat;
   char* cfmt;  // conversion text (locale multibyte) in the nsize area, or null
   int32_t cfmt_class;
+  ByteCut byte_cut;  // how to cut a clean value's bytes; set before the records are read
 };
 
 extern FieldFormat DefaultFormat;

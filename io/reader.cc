@@ -301,6 +301,7 @@ class AsciiText {
 };
 
 constexpr std::size_t SPANS_PER_RUN = 64;
+constexpr std::size_t NO_CHOSEN_LINE = SIZE_MAX;
 // Bytes that must follow a character for the decoder to read it without
 // refilling the block (the longest character of any code, with room).
 constexpr std::size_t CHARACTER_ROOM = 16;
@@ -383,9 +384,11 @@ std::size_t clean_value_end(const LinePass& pass, const unsigned char* bytes, st
 // or whole clean UTF-8 characters when both codes are UTF-8), and no empty
 // line follows another (those are squeezed). Looked at 64 bytes at a time,
 // so a line that passes costs no work of its own. `records` counts the
-// empty lines inside the stretch: each ends a record.
+// empty lines inside the stretch: each ends a record. When the stretch
+// stops at a line whose label is chosen, `chosen_colon` is that label's ':'
+// (the stretch then ends at the line's start).
 std::size_t clean_stretch_end(const LinePass& pass, const unsigned char* bytes, std::size_t from,
-                              std::size_t end, int32_t& records) {
+                              std::size_t end, int32_t& records, std::size_t& chosen_colon) {
   static_assert(STREAM_PADDING >= 64);
   constexpr uint64_t ALL = ~uint64_t{0};
   std::size_t passed = from;      // one past the last whole line so far
@@ -415,9 +418,10 @@ std::size_t clean_stretch_end(const LinePass& pass, const unsigned char* bytes, 
       // A label that begins like a listed one is asked about in full; one
       // that is not all ASCII never passes.
       std::size_t label_end = first < 0x80 ? find_byte_stop<true>(bytes, line, end) : end;
-      if (label_end == end || (bytes[label_end] == COLON
-                                   ? pass.may_be_chosen(bytes + line, label_end + 1 - line)
-                                   : bytes[label_end] != NEWLINE)) {
+      bool chosen = label_end != end && bytes[label_end] == COLON &&
+                    pass.may_be_chosen(bytes + line, label_end + 1 - line);
+      if (chosen || label_end == end || (bytes[label_end] != COLON && bytes[label_end] != NEWLINE)) {
+        if (chosen) chosen_colon = label_end;
         stops |= s & (0 - s);
         break;
       }
@@ -732,8 +736,10 @@ bool next_is_ascii_byte(const InputStream& in) {
 // through: whole clean lines whose labels (all ASCII) the caller turns
 // down, and the single empty lines that end their records (counted in
 // `records`). The label is asked about before its value is looked at,
-// so a chosen line costs no scan of its value.
-std::size_t passing_lines_end(const LinePass& pass, const InputStream& in, int32_t& records) {
+// so a chosen line costs no scan of its value. When the lines end at a
+// chosen one, `chosen_colon` is its label's ':'.
+std::size_t passing_lines_end(const LinePass& pass, const InputStream& in, int32_t& records,
+                              std::size_t& chosen_colon) {
   const unsigned char* bytes = in.buffer;
   std::size_t end = in.buffer_end;
   std::size_t i = in.buffer_pos;
@@ -747,7 +753,8 @@ std::size_t passing_lines_end(const LinePass& pass, const InputStream& in, int32
       continue;
     }
     if (pass.label_starts != nullptr) {
-      std::size_t stretch_end = clean_stretch_end(pass, bytes, i, end, records);
+      std::size_t stretch_end = clean_stretch_end(pass, bytes, i, end, records, chosen_colon);
+      if (chosen_colon != NO_CHOSEN_LINE) return stretch_end;
       if (stretch_end != i) {
         i = stretch_end;
         continue;
@@ -756,7 +763,10 @@ std::size_t passing_lines_end(const LinePass& pass, const InputStream& in, int32
     std::size_t eol = find_byte_stop<true>(bytes, i, end);
     if (eol == end) break;
     if (bytes[eol] == COLON) {
-      if (pass.may_be_chosen(bytes + i, eol + 1 - i)) break;
+      if (pass.may_be_chosen(bytes + i, eol + 1 - i)) {
+        chosen_colon = eol;
+        break;
+      }
       eol = clean_value_end(pass, bytes, eol + 1, end);
     }
     if (eol == end || bytes[eol] != NEWLINE) break;
@@ -842,6 +852,22 @@ std::size_t passing_utf16le_lines_end(const LinePass& pass, const InputStream& i
 
 enum class Passing { NONE, PASSED, PIECE_ENDS };
 
+// The chosen line at the block's position, whose label ends at
+// chosen_colon, written by the caller from its bytes when its value is
+// clean and whole in the block and its format allows; true when written.
+bool write_chosen_line(const LinePass& pass, InputStream& in, std::size_t chosen_colon) {
+  if (pass.write_chosen == nullptr || chosen_colon == NO_CHOSEN_LINE) return false;
+  std::size_t eol = clean_value_end(pass, in.buffer, chosen_colon + 1, in.buffer_end);
+  if (eol == in.buffer_end) return false;
+  if (!pass.write_chosen(in.buffer + in.buffer_pos, chosen_colon + 1 - in.buffer_pos,
+                         eol - in.buffer_pos, *pass.out)) {
+    return false;
+  }
+  in.buffer_pos = eol + 1;
+  in.record_open = true;
+  return true;
+}
+
 // Whether an empty line (a newline at a line's start) is whole at p.
 bool empty_line_at(const LinePass& pass, const InputStream& in, std::size_t p) {
   if (pass.utf16le) return in.buffer_end - p >= 2 && utf16le_at(in.buffer, p) == NEWLINE;
@@ -883,22 +909,33 @@ Passing pass_lines(RecordBuild& build, InputStream& in) {
   for (;;) {
     from = in.buffer_pos;
     int32_t records = 0;  // empty lines passed, each the end of a record
+    std::size_t chosen_colon = NO_CHOSEN_LINE;
     std::size_t to = pass->utf16le ? passing_utf16le_lines_end(*pass, in)
-                                   : passing_lines_end(*pass, in, records);
-    if (to == from) return passing;
-    output_passed(*pass->out, in.buffer + from, to - from);
-    in.buffer_pos = to;
-    in.record_open = true;
-    if (records > 0) {
-      // Each record after one that ended is counted as record_next counts
-      // it; the lines end with an empty one when the last record ended.
-      in.record_in_file += records;
-      record_number = in.record_in_file;
-      in.record_open = in.buffer[to - 2] != NEWLINE;
+                                   : passing_lines_end(*pass, in, records, chosen_colon);
+    if (to != from) {
+      output_passed(*pass->out, in.buffer + from, to - from);
+      in.buffer_pos = to;
+      in.record_open = true;
+      if (records > 0) {
+        // Each record after one that ended is counted as record_next counts
+        // it; the lines end with an empty one when the last record ended.
+        in.record_in_file += records;
+        record_number = in.record_in_file;
+        in.record_open = in.buffer[to - 2] != NEWLINE;
+      }
+      passing = Passing::PASSED;
     }
-    passing = Passing::PASSED;
-    if (!empty_line_at(*pass, in, to)) return passing;
-    end_passed_record(*pass, in);
+    bool written = write_chosen_line(*pass, in, chosen_colon);
+    if (written) {
+      passing = Passing::PASSED;
+    } else if (to == from) {
+      return passing;
+    }
+    if (empty_line_at(*pass, in, in.buffer_pos)) {
+      end_passed_record(*pass, in);
+    } else if (!written) {
+      return passing;
+    }
   }
 }
 

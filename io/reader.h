@@ -36,6 +36,12 @@ struct LinePass {
   // chosen, so runs of such lines pass without a look at each label.
   // Null when any label may be chosen.
   const uint64_t* label_starts = nullptr;
+  // Writes the pieces of a chosen line from its bytes, when its format
+  // allows: the label through its ':' is label_length bytes, the value
+  // ends at line_length (the newline excluded) and is clean (as above).
+  // False leaves the line to the record. Null: every chosen line is.
+  bool (*write_chosen)(const unsigned char* line, std::size_t label_length,
+                       std::size_t line_length, OutputStream& out) = nullptr;
 };
 
 // Next record of all input, or null at the end; counts records per file and
