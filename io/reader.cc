@@ -378,6 +378,21 @@ std::size_t clean_value_end(const LinePass& pass, const unsigned char* bytes, st
   }
 }
 
+// Whether the line at `line` (its first byte ASCII) may begin with a chosen
+// label, by its first eight bytes or its first byte (see LinePass).
+inline bool may_begin_chosen_label(const LinePass& pass, const unsigned char* line) {
+  if (pass.label_prefix_count > 0) {
+    uint64_t head;
+    std::memcpy(&head, line, sizeof head);
+    for (int k = 0; k < pass.label_prefix_count; ++k) {
+      if ((head & pass.label_prefix_mask[k]) == pass.label_prefix[k]) return true;
+    }
+    return false;
+  }
+  unsigned first = line[0];
+  return (pass.label_starts[first / 64] >> (first % 64) & 1) != 0;
+}
+
 // The end of a stretch of lines from `from` (a line's start, not an empty
 // line) that pass as a whole: none begins with a byte that may begin a
 // chosen label or with a byte above 0x7F, every byte is clean (ASCII but 0,
@@ -414,7 +429,7 @@ std::size_t clean_stretch_end(const LinePass& pass, const unsigned char* bytes, 
     for (uint64_t s = starts & ~newlines & ~beyond; s != 0; s &= s - 1) {
       std::size_t line = i + static_cast<std::size_t>(std::countr_zero(s));
       unsigned first = bytes[line];
-      if (first < 0x80 && (pass.label_starts[first / 64] >> (first % 64) & 1) == 0) continue;
+      if (first < 0x80 && !may_begin_chosen_label(pass, bytes + line)) continue;
       // A label that begins like a listed one is asked about in full; one
       // that is not all ASCII never passes.
       std::size_t label_end = first < 0x80 ? find_byte_stop<true>(bytes, line, end) : end;

@@ -42,6 +42,14 @@ struct LinePass {
   // False leaves the line to the record. Null: every chosen line is.
   bool (*write_chosen)(const unsigned char* line, std::size_t label_length,
                        std::size_t line_length, OutputStream& out) = nullptr;
+  // Sharper than label_starts where few labels are chosen: the first eight
+  // bytes of each chosen label with its ':' (as loaded from memory), masked
+  // to the label's length. A line whose first eight bytes match none under
+  // its mask is never chosen. Used when label_prefix_count > 0.
+  static constexpr int MAX_LABEL_PREFIXES = 4;
+  int label_prefix_count = 0;
+  uint64_t label_prefix[MAX_LABEL_PREFIXES] = {};
+  uint64_t label_prefix_mask[MAX_LABEL_PREFIXES] = {};
 };
 
 // Next record of all input, or null at the end; counts records per file and
