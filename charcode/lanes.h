@@ -63,6 +63,21 @@ inline uint32_t top_bits(ByteLanes lanes) {
 #endif
 }
 
+// Bit k set for each of the sixteen units of a and b (a first) whose
+// lane is all ones (a comparison's true); the lanes are 0 or all ones.
+inline uint32_t pack_top_bits(SignedUnitLanes a, SignedUnitLanes b) {
+#if defined(__SSE2__)
+  typedef short ShortLanes __attribute__((vector_size(16)));  // the builtin's own type
+  return top_bits(std::bit_cast<ByteLanes>(__builtin_ia32_packsswb128(
+      std::bit_cast<ShortLanes>(a), std::bit_cast<ShortLanes>(b))));
+#else
+  uint32_t bits = 0;
+  for (int j = 0; j < 8; ++j) bits |= static_cast<uint32_t>(a[j] != 0) << j;
+  for (int j = 0; j < 8; ++j) bits |= static_cast<uint32_t>(b[j] != 0) << (8 + j);
+  return bits;
+#endif
+}
+
 inline ByteLanes load_byte_lanes(const unsigned char* bytes) {
   ByteLanes lanes;
   std::memcpy(&lanes, bytes, sizeof lanes);
@@ -159,7 +174,38 @@ inline uint32_t utf16le_line_stops(const unsigned char* bytes, bool with_colon) 
   return top_bits(std::bit_cast<ByteLanes>(mask));
 }
 
+// For the 32 UTF-16LE units at `bytes`, one bit per unit: the newlines in
+// `newlines`, and in `unclean` the other units utf16le_line_stops finds
+// without ':'. Compared eight at a time, then packed two by two to a
+// byte per unit, so one mask instruction reads sixteen units.
+inline void utf16le_chunk_marks(const unsigned char* bytes, uint32_t& newlines, uint32_t& unclean) {
+  SignedUnitLanes newline[4], other[4];
+  for (int k = 0; k < 4; ++k) {
+    UnitLanes lanes;
+    std::memcpy(&lanes, bytes + 16 * k, sizeof lanes);
+    if constexpr (std::endian::native == std::endian::big) {
+      lanes = static_cast<UnitLanes>((lanes << 8) | (lanes >> 8));
+    }
+    UnitLanes is_newline = std::bit_cast<UnitLanes>(lanes == 0x0A);
+    UnitLanes stop = std::bit_cast<UnitLanes>(((lanes & 0xFFF5) == 0) | ((lanes | 0x0101) == 0xFFFF));
+    newline[k] = std::bit_cast<SignedUnitLanes>(is_newline);
+    other[k] = std::bit_cast<SignedUnitLanes>(stop & ~is_newline);
+  }
+  newlines = pack_top_bits(newline[0], newline[1]) | pack_top_bits(newline[2], newline[3]) << 16;
+  unclean = pack_top_bits(other[0], other[1]) | pack_top_bits(other[2], other[3]) << 16;
+}
+
 #else
+
+inline void utf16le_chunk_marks(const unsigned char* bytes, uint32_t& newlines, uint32_t& unclean) {
+  newlines = unclean = 0;
+  for (std::size_t j = 0; j < 32; ++j) {
+    unsigned unit = bytes[2 * j] | bytes[2 * j + 1] << 8;
+    bool stop = (unit & 0xFFF5) == 0 || (unit | 0x0101) == 0xFFFF;
+    newlines |= static_cast<uint32_t>(unit == 0x0A) << j;
+    unclean |= static_cast<uint32_t>(stop && unit != 0x0A) << j;
+  }
+}
 
 inline uint32_t utf16le_line_stops(const unsigned char* bytes, bool with_colon) {
   uint32_t bits = 0;

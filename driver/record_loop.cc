@@ -54,14 +54,29 @@ bool label_may_be_chosen(const unsigned char* label, std::size_t length) {
 }
 
 // A chosen line cut from its bytes, where its format allows.
+// A chosen line cut from its bytes, where its format allows. A UTF-16LE
+// label is looked up in its ASCII bytes (the reader offers no other).
 bool write_chosen_bytes(const unsigned char* line, std::size_t label_length,
                         std::size_t line_length, OutputStream& out) {
+  constexpr std::size_t kLongestLabel = 128;
+  char narrow[kLongestLabel + 16];  // the lookup may read sixteen bytes past the label
+  const char* label = reinterpret_cast<const char*>(line);
+  std::size_t length = label_length;
+  if (codes_are_utf16le) {
+    length = label_length / 2;
+    if (length > kLongestLabel) return false;
+    for (std::size_t k = 0; k < length; ++k) {
+      if (line[2 * k + 1] != 0 || line[2 * k] >= 0x80) return false;
+      narrow[k] = static_cast<char>(line[2 * k]);
+    }
+    label = narrow;
+  }
   FieldEntry* entry = nullptr;
-  int32_t chosen = field_index_lookup_ascii(field_index, reinterpret_cast<const char*>(line),
-                                            label_length, &entry);
+  int32_t chosen = field_index_lookup_ascii(field_index, label, length, &entry);
   const FieldFormat& format =
       chosen == 1 && entry->compiled != nullptr ? *entry->compiled : DefaultFormat;
-  return chosen != 0 && unpack_field_bytes(format, line, label_length, line_length, out);
+  return chosen != 0 &&
+         unpack_field_bytes(format, line, label_length, line_length, codes_are_utf16le, out);
 }
 
 // The lines of a record lie one after another in the rsize area, so a run of
@@ -131,16 +146,21 @@ void label_prefixes_set(LinePass& pass) {
   int count = 0;
   for (FieldEntry* entry = field_list.included; entry != nullptr; entry = entry->next) {
     std::size_t length = static_cast<std::size_t>(entry->format - entry->name);  // with ':'
-    unsigned char head[8] = {};
-    unsigned char mask[8] = {};
+    unsigned char head[8] = {}, mask[8] = {}, head16[8] = {}, mask16[8] = {};
     for (std::size_t i = 0; i < length && i < 8; ++i) {
       if (entry->name[i] >= 0x80) return;
       head[i] = static_cast<unsigned char>(entry->name[i]);
       mask[i] = 0xFF;
+      if (i < 4) {
+        head16[2 * i] = head[i];  // UTF-16LE: the high byte is 0
+        mask16[2 * i] = mask16[2 * i + 1] = 0xFF;
+      }
     }
     if (count == LinePass::MAX_LABEL_PREFIXES) return;
     std::memcpy(&pass.label_prefix[count], head, 8);
     std::memcpy(&pass.label_prefix_mask[count], mask, 8);
+    std::memcpy(&pass.label_prefix16[count], head16, 8);
+    std::memcpy(&pass.label_prefix16_mask[count], mask16, 8);
     ++count;
   }
   pass.label_prefix_count = count;

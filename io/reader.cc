@@ -378,20 +378,49 @@ std::size_t clean_value_end(const LinePass& pass, const unsigned char* bytes, st
   }
 }
 
-// Whether the line at `line` (its first byte ASCII) may begin with a chosen
-// label, by its first eight bytes or its first byte (see LinePass).
-inline bool may_begin_chosen_label(const LinePass& pass, const unsigned char* line) {
-  if (pass.label_prefix_count > 0) {
+// The chosen labels as clean_stretch_end asks about them, in locals (see
+// LinePass): by their first eight bytes, or else by their first byte.
+struct LabelFilter {
+  int count;  // prefixes in use; 0 when first_bytes decides
+  uint64_t prefix[LinePass::MAX_LABEL_PREFIXES];
+  uint64_t mask[LinePass::MAX_LABEL_PREFIXES];
+  uint64_t prefix16[LinePass::MAX_LABEL_PREFIXES];  // the same in UTF-16LE
+  uint64_t mask16[LinePass::MAX_LABEL_PREFIXES];
+  const uint64_t* first_bytes;  // null: any label may be chosen
+
+  explicit LabelFilter(const LinePass& pass)
+      : count(pass.label_prefix_count), first_bytes(pass.label_starts) {
+    for (int k = 0; k < count; ++k) {
+      prefix[k] = pass.label_prefix[k];
+      mask[k] = pass.label_prefix_mask[k];
+      prefix16[k] = pass.label_prefix16[k];
+      mask16[k] = pass.label_prefix16_mask[k];
+    }
+  }
+  // The same for a UTF-16LE line, by its first four units.
+  bool may_begin_utf16le(const unsigned char* line) const {
+    if (count == 0) {
+      return first_bytes == nullptr || line[1] != 0 ||
+             (first_bytes[line[0] / 64] >> (line[0] % 64) & 1) != 0;
+    }
     uint64_t head;
     std::memcpy(&head, line, sizeof head);
-    for (int k = 0; k < pass.label_prefix_count; ++k) {
-      if ((head & pass.label_prefix_mask[k]) == pass.label_prefix[k]) return true;
+    for (int k = 0; k < count; ++k) {
+      if ((head & mask16[k]) == prefix16[k]) return true;
     }
     return false;
   }
-  unsigned first = line[0];
-  return (pass.label_starts[first / 64] >> (first % 64) & 1) != 0;
-}
+  // Whether the line (its first byte ASCII) may begin with a chosen label.
+  bool may_begin(const unsigned char* line) const {
+    if (count == 0) return (first_bytes[line[0] / 64] >> (line[0] % 64) & 1) != 0;
+    uint64_t head;
+    std::memcpy(&head, line, sizeof head);
+    for (int k = 0; k < count; ++k) {
+      if ((head & mask[k]) == prefix[k]) return true;
+    }
+    return false;
+  }
+};
 
 // The end of a stretch of lines from `from` (a line's start, not an empty
 // line) that pass as a whole: none begins with a byte that may begin a
@@ -406,6 +435,8 @@ std::size_t clean_stretch_end(const LinePass& pass, const unsigned char* bytes, 
                               std::size_t end, int32_t& records, std::size_t& chosen_colon) {
   static_assert(STREAM_PADDING >= 64);
   constexpr uint64_t ALL = ~uint64_t{0};
+  const LabelFilter filter(pass);
+  int32_t ended_records = 0;      // empty lines passed
   std::size_t passed = from;      // one past the last whole line so far
   uint64_t line_start_carry = 1;  // the next piece's first byte begins a line
   uint64_t character_rest = 0;    // bytes of a character begun in the last piece
@@ -429,7 +460,7 @@ std::size_t clean_stretch_end(const LinePass& pass, const unsigned char* bytes, 
     for (uint64_t s = starts & ~newlines & ~beyond; s != 0; s &= s - 1) {
       std::size_t line = i + static_cast<std::size_t>(std::countr_zero(s));
       unsigned first = bytes[line];
-      if (first < 0x80 && !may_begin_chosen_label(pass, bytes + line)) continue;
+      if (first < 0x80 && !filter.may_begin(bytes + line)) continue;
       // A label that begins like a listed one is asked about in full; one
       // that is not all ASCII never passes.
       std::size_t label_end = first < 0x80 ? find_byte_stop<true>(bytes, line, end) : end;
@@ -456,11 +487,12 @@ std::size_t clean_stretch_end(const LinePass& pass, const unsigned char* bytes, 
       if (last > 64) character_rest = (uint64_t{1} << (last - 64)) - 1;
     }
     uint64_t before = stops != 0 ? (stops & (0 - stops)) - 1 : ALL;
-    for (uint64_t ended = empty & before; ended != 0; ended &= ended - 1) ++records;
+    for (uint64_t ended = empty & before; ended != 0; ended &= ended - 1) ++ended_records;
     uint64_t line_ends = newlines & before;
     if (line_ends != 0) passed = i + 64 - static_cast<std::size_t>(std::countl_zero(line_ends));
     if (stops != 0) break;
   }
+  records += ended_records;
   return passed;
 }
 
@@ -825,9 +857,11 @@ std::size_t find_utf16le_stop(const unsigned char* bytes, std::size_t i, std::si
 }
 
 // Whether the UTF-16LE line at i passes as far as its label tells (as
-// label_passes); `stop` is set to the label's ':' or the line's newline.
+// label_passes); `stop` is set to the label's ':' or the line's newline,
+// and `chosen` tells that the label is all ASCII and chosen.
 bool utf16le_label_passes(const LinePass& pass, const unsigned char* bytes, std::size_t i,
-                          std::size_t end, std::size_t& stop) {
+                          std::size_t end, std::size_t& stop, bool& chosen) {
+  chosen = false;
   stop = find_utf16le_stop<true>(bytes, i, end);
   if (stop == end) return false;
   if (utf16le_at(bytes, stop) == NEWLINE) return true;
@@ -846,21 +880,76 @@ bool utf16le_label_passes(const LinePass& pass, const unsigned char* bytes, std:
   } else {
     for (std::size_t k = 0; k < length; ++k) units[k] = utf16le_at(bytes, i + 2 * k);
   }
-  return narrow_ascii_prefix(units, length, label) == length && !pass.may_be_chosen(label, length);
+  if (narrow_ascii_prefix(units, length, label) != length) return false;
+  chosen = pass.may_be_chosen(label, length);
+  return !chosen;
+}
+
+// As clean_stretch_end, over UTF-16LE units: a stretch of whole lines from
+// `from` whose labels are ASCII and not chosen and whose units are clean
+// (none of 0, U+FEFF, U+FFFE, U+FFFF, nor the few controls that share
+// their cheap test), 32 units at a time, one bit per unit. Empty lines
+// end records as there.
+std::size_t clean_utf16le_stretch_end(const LinePass& pass, const unsigned char* bytes,
+                                      std::size_t from, std::size_t end, int32_t& records,
+                                      std::size_t& chosen_colon) {
+  static_assert(STREAM_PADDING >= 64);
+  constexpr uint32_t ALL = ~uint32_t{0};
+  const LabelFilter filter(pass);
+  std::size_t passed = from;      // one past the last whole line so far
+  uint32_t line_start_carry = 1;  // the next piece's first unit begins a line
+  for (std::size_t i = from; i < end; i += 64) {
+    uint32_t newlines, unclean;  // bit u: unit u of the 32 from i
+    utf16le_chunk_marks(bytes + i, newlines, unclean);
+    std::size_t whole = (end - i) / 2;  // whole units from i
+    uint32_t beyond = whole < 32 ? ALL << whole : 0;
+    newlines &= ~beyond;
+    unclean &= ~beyond;
+    uint32_t starts = ((newlines << 1) | line_start_carry) & ~beyond;
+    line_start_carry = newlines >> 31;
+    uint32_t empty = starts & newlines;
+    // As in clean_stretch_end: an empty line stops the stretch when another
+    // follows it or the unit after it is not in this piece.
+    uint32_t stops = beyond | unclean | (empty & ((newlines >> 1) | (beyond >> 1) | 1u << 31));
+    for (uint32_t s = starts & ~newlines; s != 0; s &= s - 1) {
+      uint32_t bit = s & (0 - s);
+      if (stops != 0 && (stops & (0 - stops)) <= bit) break;
+      std::size_t line = i + 2 * static_cast<std::size_t>(std::countr_zero(s));
+      if (!filter.may_begin_utf16le(bytes + line)) continue;
+      std::size_t stop;
+      bool chosen;
+      if (!utf16le_label_passes(pass, bytes, line, end, stop, chosen)) {
+        if (chosen) chosen_colon = stop;
+        stops |= bit;
+        break;
+      }
+    }
+    uint32_t before = stops != 0 ? (stops & (0 - stops)) - 1 : ALL;
+    for (uint32_t ended = empty & before; ended != 0; ended &= ended - 1) ++records;
+    uint32_t line_ends = newlines & before;
+    if (line_ends != 0) passed = i + 2 * (32 - static_cast<std::size_t>(std::countl_zero(line_ends)));
+    if (stops != 0) break;
+  }
+  return passed;
 }
 
 // As passing_lines_end, for UTF-16LE; a label is asked about in its ASCII
 // bytes, and one that is not ASCII does not pass.
-std::size_t passing_utf16le_lines_end(const LinePass& pass, const InputStream& in) {
+std::size_t passing_utf16le_lines_end(const LinePass& pass, const InputStream& in,
+                                      int32_t& records, std::size_t& chosen_colon) {
   const unsigned char* bytes = in.buffer;
   std::size_t end = in.buffer_end;
   std::size_t i = in.buffer_pos;
-  while (i + 2 <= end && utf16le_at(bytes, i) != NEWLINE) {
-    std::size_t eol;
-    if (!utf16le_label_passes(pass, bytes, i, end, eol)) break;
-    if (utf16le_at(bytes, eol) == COLON) eol = find_utf16le_stop<false>(bytes, eol + 2, end);
-    if (eol == end || utf16le_at(bytes, eol) != NEWLINE) break;
-    i = eol + 2;
+  while (end - i >= 2) {
+    if (utf16le_at(bytes, i) == NEWLINE) {
+      if (i == in.buffer_pos || end - i < 4 || utf16le_at(bytes, i + 2) == NEWLINE) break;
+      ++records;
+      i += 2;
+      continue;
+    }
+    std::size_t stretch_end = clean_utf16le_stretch_end(pass, bytes, i, end, records, chosen_colon);
+    if (chosen_colon != NO_CHOSEN_LINE || stretch_end == i) return stretch_end;
+    i = stretch_end;
   }
   return i;
 }
@@ -872,13 +961,18 @@ enum class Passing { NONE, PASSED, PIECE_ENDS };
 // clean and whole in the block and its format allows; true when written.
 bool write_chosen_line(const LinePass& pass, InputStream& in, std::size_t chosen_colon) {
   if (pass.write_chosen == nullptr || chosen_colon == NO_CHOSEN_LINE) return false;
-  std::size_t eol = clean_value_end(pass, in.buffer, chosen_colon + 1, in.buffer_end);
-  if (eol == in.buffer_end) return false;
-  if (!pass.write_chosen(in.buffer + in.buffer_pos, chosen_colon + 1 - in.buffer_pos,
+  std::size_t unit = pass.utf16le ? 2 : 1;
+  std::size_t eol =
+      pass.utf16le ? find_utf16le_stop<false>(in.buffer, chosen_colon + 2, in.buffer_end)
+                   : clean_value_end(pass, in.buffer, chosen_colon + 1, in.buffer_end);
+  if (eol == in.buffer_end || (pass.utf16le && utf16le_at(in.buffer, eol) != NEWLINE)) {
+    return false;
+  }
+  if (!pass.write_chosen(in.buffer + in.buffer_pos, chosen_colon + unit - in.buffer_pos,
                          eol - in.buffer_pos, *pass.out)) {
     return false;
   }
-  in.buffer_pos = eol + 1;
+  in.buffer_pos = eol + unit;
   in.record_open = true;
   return true;
 }
@@ -914,9 +1008,10 @@ Passing pass_lines(RecordBuild& build, InputStream& in) {
   std::size_t from = in.buffer_pos;
   if (build.span_count > 0) {
     std::size_t stop;
+    bool chosen;
     bool passes = pass->utf16le
                       ? in.buffer_end - from >= 2 && utf16le_at(in.buffer, from) != NEWLINE &&
-                            utf16le_label_passes(*pass, in.buffer, from, in.buffer_end, stop)
+                            utf16le_label_passes(*pass, in.buffer, from, in.buffer_end, stop, chosen)
                       : label_passes(pass, in.buffer, from, in.buffer_end);
     return passes ? Passing::PIECE_ENDS : Passing::NONE;
   }
@@ -925,7 +1020,7 @@ Passing pass_lines(RecordBuild& build, InputStream& in) {
     from = in.buffer_pos;
     int32_t records = 0;  // empty lines passed, each the end of a record
     std::size_t chosen_colon = NO_CHOSEN_LINE;
-    std::size_t to = pass->utf16le ? passing_utf16le_lines_end(*pass, in)
+    std::size_t to = pass->utf16le ? passing_utf16le_lines_end(*pass, in, records, chosen_colon)
                                    : passing_lines_end(*pass, in, records, chosen_colon);
     if (to != from) {
       output_passed(*pass->out, in.buffer + from, to - from);
@@ -936,7 +1031,8 @@ Passing pass_lines(RecordBuild& build, InputStream& in) {
         // it; the lines end with an empty one when the last record ended.
         in.record_in_file += records;
         record_number = in.record_in_file;
-        in.record_open = in.buffer[to - 2] != NEWLINE;
+        in.record_open = pass->utf16le ? utf16le_at(in.buffer, to - 4) != NEWLINE
+                                       : in.buffer[to - 2] != NEWLINE;
       }
       passing = Passing::PASSED;
     }

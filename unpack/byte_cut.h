@@ -15,8 +15,10 @@
 ByteCut byte_cut_plan(const FieldFormat& format);
 
 // Writes the "label:piece" lines of the line's value: `line` holds the
-// label through its ':' (label_length bytes, at least 2) and the value, up
-// to line_length, without its newline. False, with nothing written, when
-// the format has no usable ByteCut.
+// label through its ':' (label_length bytes) and the value, up to
+// line_length, without its newline; in UTF-16LE when `utf16le` (in and
+// out), else one byte per unit. False, with nothing written, when the
+// format has no usable ByteCut or the label is empty.
 bool unpack_field_bytes(const FieldFormat& format, const unsigned char* line,
-                        std::size_t label_length, std::size_t line_length, OutputStream& out);
+                        std::size_t label_length, std::size_t line_length, bool utf16le,
+                        OutputStream& out);

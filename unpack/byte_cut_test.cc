@@ -19,7 +19,7 @@ class ByteCutTest : public EngineTest {
     OutputStream out;
     output_open_file(out, file);
     const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-    bool written = unpack_field_bytes(format, bytes, line.find(':') + 1, line.size(), out);
+    bool written = unpack_field_bytes(format, bytes, line.find(':') + 1, line.size(), false, out);
     output_flush(out);
     std::string text;
     std::fseek(file, 0, SEEK_SET);
