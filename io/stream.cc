@@ -58,20 +58,25 @@ extern "C" void report_lost_mapping(int) {
   _exit(3);
 }
 
+void unmap_window(InputStream& in) {
+  if (in.window != nullptr) munmap(in.window, in.window_length);
+  in.window = nullptr;
+  in.window_length = 0;
+}
+
 void unmap_file(InputStream& in) {
-  if (in.mapping != nullptr) munmap(const_cast<unsigned char*>(in.mapping), in.mapping_size);
-  in.mapping = nullptr;
+  unmap_window(in);
+  in.mapped = false;
   in.mapping_size = 0;
   in.mapping_used = 0;
-  in.mapping_released = 0;
   in.buffer = in.block;
 }
 
-// Maps a regular file from its current offset (standard input may be one,
-// partly read by others before us), so the windows are read without a copy.
-// Anything else, or a failed mapping, is read with fread. The offset
-// follows the bytes given out, as reads would move it (a shared standard
-// input goes on from there when the run ends early).
+// Reads a regular file from its current offset (standard input may be one,
+// partly read by others before us) in mapped windows, without a copy.
+// Anything else is read with fread. The offset follows the bytes given
+// out, as reads would move it (a shared standard input goes on from there
+// when the run ends early).
 void map_file(InputStream& in, std::FILE* file) {
   static bool handler_installed = false;
   int fd = fileno(file);
@@ -81,17 +86,13 @@ void map_file(InputStream& in, std::FILE* file) {
   if (offset < 0 || status.st_size <= offset) return;
   off_t page = static_cast<off_t>(sysconf(_SC_PAGESIZE));
   off_t start = offset - offset % page;
-  std::size_t size = static_cast<std::size_t>(status.st_size - start);
-  void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, start);
-  if (mapped == MAP_FAILED) return;
-  madvise(mapped, size, MADV_SEQUENTIAL);
   if (!handler_installed) {
     std::signal(SIGBUS, report_lost_mapping);
     handler_installed = true;
   }
+  in.mapped = true;
   in.mapping_start = start;
-  in.mapping = static_cast<const unsigned char*>(mapped);
-  in.mapping_size = size;
+  in.mapping_size = static_cast<std::size_t>(status.st_size - start);
   in.mapping_used = static_cast<std::size_t>(offset - start);
 }
 
@@ -149,11 +150,24 @@ void close_file(InputStream& in) {
 std::size_t read_more(InputStream& in) {
   if (in.source_done) return 0;
   std::size_t wanted = in.buffer_size - in.buffer_end;
-  if (in.mapping != nullptr) {
+  if (in.mapped) {
+    // Bytes of the file after the windows given out (the windows go on
+    // from there); the block is the buffer here. A page at a time: a
+    // character cut by a window's end needs a few bytes, and every page of
+    // the block touched would stay in the process's memory.
+    constexpr std::size_t kPiece = 4096;
+    wanted = wanted < kPiece ? wanted : kPiece;
     std::size_t got = in.mapping_size - in.mapping_used;
     if (got < wanted) in.source_done = true;
     got = got < wanted ? got : wanted;
-    std::memcpy(in.block + in.buffer_end, in.mapping + in.mapping_used, got);
+    ssize_t read_now = pread(fileno(in.file), in.block + in.buffer_end, got,
+                             in.mapping_start + static_cast<off_t>(in.mapping_used));
+    if (read_now < static_cast<ssize_t>(got)) {  // an error, or the file shrank
+      in.source_done = true;
+      in.read_failed = true;
+      in.read_error = read_now < 0 ? errno : EIO;
+      got = read_now < 0 ? 0 : static_cast<std::size_t>(read_now);
+    }
     in.mapping_used += got;
     in.buffer_end += got;
     lseek(fileno(in.file), in.mapping_start + static_cast<off_t>(in.mapping_used), SEEK_SET);
@@ -242,7 +256,7 @@ void input_release(InputStream& in) {
 // STREAM_PADDING bytes after it (so the padding is readable where it
 // stands); the last bytes are copied into the block instead.
 bool next_window(InputStream& in) {
-  if (in.source_done || in.mapping == nullptr || in.mapping_size - in.mapping_used <= STREAM_PADDING) {
+  if (in.source_done || !in.mapped || in.mapping_size - in.mapping_used <= STREAM_PADDING) {
     return false;
   }
   std::size_t window = in.mapping_size - in.mapping_used - STREAM_PADDING;
@@ -255,16 +269,22 @@ bool next_window(InputStream& in) {
     in.read_error = EIO;
     return false;
   }
-  // The windows given out are done with: their pages leave the process, so
-  // its memory stays that of a few windows however long the file is.
+  // The window given out before is done with: the caller asks for the next
+  // one only when it has taken every byte of it.
+  unmap_window(in);
   std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  std::size_t done = in.mapping_used - in.mapping_used % page;
-  if (done > in.mapping_released) {
-    madvise(const_cast<unsigned char*>(in.mapping) + in.mapping_released,
-            done - in.mapping_released, MADV_DONTNEED);
-    in.mapping_released = done;
+  std::size_t skip = in.mapping_used % page;  // windows begin on a page
+  std::size_t length = skip + window + STREAM_PADDING;
+  off_t at = in.mapping_start + static_cast<off_t>(in.mapping_used - skip);
+  void* mapped = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fileno(in.file), at);
+  if (mapped == MAP_FAILED) {  // the rest is read instead
+    in.mapped = false;
+    lseek(fileno(in.file), in.mapping_start + static_cast<off_t>(in.mapping_used), SEEK_SET);
+    return false;
   }
-  in.buffer = const_cast<unsigned char*>(in.mapping) + in.mapping_used;
+  in.window = mapped;
+  in.window_length = length;
+  in.buffer = static_cast<unsigned char*>(mapped) + skip;
   in.buffer_end = window;
   in.mapping_used += window;
   lseek(fileno(in.file), in.mapping_start + static_cast<off_t>(in.mapping_used), SEEK_SET);

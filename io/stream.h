@@ -38,13 +38,16 @@ struct InputStream {
   std::size_t buffer_size = 0;  // capacity of `block`
   bool source_done = false;     // fread met the end or an error: it is never called again
   // `buffer` is either the stream's own block or a window of STREAM_BLOCK
-  // bytes into the mapped file, which needs no copy by read().
+  // bytes of a regular file mapped on its own, which needs no copy by
+  // read(). Only one window is mapped at a time, so the process holds no
+  // more of the file than that, however long the file is.
   unsigned char* block = nullptr;
-  const unsigned char* mapping = nullptr;  // the regular file's bytes, or null
-  std::size_t mapping_size = 0;            // bytes mapped, the file's size when opened
-  std::size_t mapping_used = 0;            // bytes of the mapping given out so far
-  int64_t mapping_start = 0;               // the file offset where the mapping begins
-  std::size_t mapping_released = 0;        // bytes from the start whose pages were let go
+  bool mapped = false;                     // the file is read in mapped windows
+  std::size_t mapping_size = 0;            // the file's bytes from mapping_start, when opened
+  std::size_t mapping_used = 0;            // of those, bytes given out so far
+  int64_t mapping_start = 0;               // a page boundary at or before the first byte read
+  void* window = nullptr;                  // the mapped window (page-aligned), or null
+  std::size_t window_length = 0;           // its bytes, for munmap
   uint32_t block_moves = 0;     // counts refills and moves of the block's bytes
   // Units decoded ahead for the record reader; a unit block ends at the
   // first 0xFFFF, so end_of_file still tells that unit's meaning.
