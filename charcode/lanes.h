@@ -98,6 +98,23 @@ inline uint32_t bytes_equal(const unsigned char* bytes, unsigned char value) {
   return top_bits(std::bit_cast<ByteLanes>(load_byte_lanes(bytes) == value));
 }
 
+// For the 64 bytes at `bytes`, bit k for byte k: newlines in `newlines`,
+// 0 and bytes above 0x7F in `unclean`. Most pieces of text have none of
+// the latter: one mask of all four comparisons tells, and only then are
+// they read one by one.
+inline void byte_chunk_marks(const unsigned char* bytes, uint64_t& newlines, uint64_t& unclean) {
+  ByteLanes low[4];
+  newlines = 0;
+  for (int k = 0; k < 4; ++k) {
+    ByteLanes lanes = load_byte_lanes(bytes + 16 * k);
+    newlines |= uint64_t{top_bits(std::bit_cast<ByteLanes>(lanes == '\n'))} << (16 * k);
+    low[k] = std::bit_cast<ByteLanes>(std::bit_cast<SignedByteLanes>(lanes) < 1);
+  }
+  unclean = 0;
+  if (top_bits(low[0] | low[1] | low[2] | low[3]) == 0) return;
+  for (int k = 0; k < 4; ++k) unclean |= uint64_t{top_bits(low[k])} << (16 * k);
+}
+
 typedef uint16_t SixteenUnitLanes __attribute__((vector_size(32)));
 
 // Narrows sixteen (or eight) units and says whether all are below 0x80.
@@ -241,6 +258,14 @@ inline uint32_t bytes_matching(const unsigned char* bytes, unsigned char a) {
     bits |= static_cast<uint32_t>(byte == a || byte == 0 || byte >= 0x80) << j;
   }
   return bits;
+}
+
+inline void byte_chunk_marks(const unsigned char* bytes, uint64_t& newlines, uint64_t& unclean) {
+  newlines = unclean = 0;
+  for (int k = 0; k < 64; ++k) {
+    newlines |= static_cast<uint64_t>(bytes[k] == '\n') << k;
+    unclean |= static_cast<uint64_t>(bytes[k] == 0 || bytes[k] >= 0x80) << k;
+  }
 }
 
 inline uint32_t bytes_equal(const unsigned char* bytes, unsigned char value) {

@@ -441,12 +441,8 @@ std::size_t clean_stretch_end(const LinePass& pass, const unsigned char* bytes, 
   uint64_t line_start_carry = 1;  // the next piece's first byte begins a line
   uint64_t character_rest = 0;    // bytes of a character begun in the last piece
   for (std::size_t i = from; i < end; i += 64) {
-    uint64_t newlines = 0;
-    uint64_t unclean = 0;  // 0 and bytes above 0x7F
-    for (int k = 0; k < 4; ++k) {
-      newlines |= uint64_t{bytes_equal(bytes + i + 16 * k, NEWLINE)} << (16 * k);
-      unclean |= uint64_t{bytes_matching(bytes + i + 16 * k, 0)} << (16 * k);
-    }
+    uint64_t newlines, unclean;  // unclean: 0 and bytes above 0x7F
+    byte_chunk_marks(bytes + i, newlines, unclean);
     uint64_t beyond = end - i < 64 ? ALL << (end - i) : 0;  // the padding after the block
     newlines &= ~beyond;
     unclean &= ~character_rest & ~beyond;
