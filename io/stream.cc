@@ -255,6 +255,9 @@ void input_release(InputStream& in) {
 // The next window of the mapping when the file still holds it and
 // STREAM_PADDING bytes after it (so the padding is readable where it
 // stands); the last bytes are copied into the block instead.
+// Bytes of a mapped span: four windows and a page for the padding.
+constexpr std::size_t MAPPED_SPAN = 4 * STREAM_BLOCK + 4096;
+
 bool next_window(InputStream& in) {
   if (in.source_done || !in.mapped || in.mapping_size - in.mapping_used <= STREAM_PADDING) {
     return false;
@@ -269,22 +272,30 @@ bool next_window(InputStream& in) {
     in.read_error = EIO;
     return false;
   }
-  // The window given out before is done with: the caller asks for the next
-  // one only when it has taken every byte of it.
-  unmap_window(in);
+  // Windows are handed out from a mapped span of a few of them; a span
+  // that no longer holds the next window is done with (the caller asks for
+  // it only when it has taken every byte of the one before), and its pages
+  // leave the process. A span, not the whole file, is mapped so that the
+  // kernel cannot map pages far ahead of the reading.
   std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  std::size_t skip = in.mapping_used % page;  // windows begin on a page
-  std::size_t length = skip + window + STREAM_PADDING;
-  off_t at = in.mapping_start + static_cast<off_t>(in.mapping_used - skip);
-  void* mapped = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fileno(in.file), at);
-  if (mapped == MAP_FAILED) {  // the rest is read instead
-    in.mapped = false;
-    lseek(fileno(in.file), in.mapping_start + static_cast<off_t>(in.mapping_used), SEEK_SET);
-    return false;
+  if (in.window == nullptr || in.mapping_used < in.window_from ||
+      in.mapping_used + window + STREAM_PADDING > in.window_from + in.window_length) {
+    unmap_window(in);
+    std::size_t from = in.mapping_used - in.mapping_used % page;  // spans begin on a page
+    std::size_t length = in.mapping_size - from;
+    length = length < MAPPED_SPAN ? length : MAPPED_SPAN;
+    void* mapped = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fileno(in.file),
+                        in.mapping_start + static_cast<off_t>(from));
+    if (mapped == MAP_FAILED) {  // the rest is read instead
+      in.mapped = false;
+      lseek(fileno(in.file), in.mapping_start + static_cast<off_t>(in.mapping_used), SEEK_SET);
+      return false;
+    }
+    in.window = mapped;
+    in.window_from = from;
+    in.window_length = length;
   }
-  in.window = mapped;
-  in.window_length = length;
-  in.buffer = static_cast<unsigned char*>(mapped) + skip;
+  in.buffer = static_cast<unsigned char*>(in.window) + (in.mapping_used - in.window_from);
   in.buffer_end = window;
   in.mapping_used += window;
   lseek(fileno(in.file), in.mapping_start + static_cast<off_t>(in.mapping_used), SEEK_SET);

@@ -38,15 +38,16 @@ struct InputStream {
   std::size_t buffer_size = 0;  // capacity of `block`
   bool source_done = false;     // fread met the end or an error: it is never called again
   // `buffer` is either the stream's own block or a window of STREAM_BLOCK
-  // bytes of a regular file mapped on its own, which needs no copy by
-  // read(). Only one window is mapped at a time, so the process holds no
-  // more of the file than that, however long the file is.
+  // bytes of a regular file, mapped in spans of a few windows, which needs
+  // no copy by read(). One span is mapped at a time, so the process holds
+  // no more of the file than that, however long the file is.
   unsigned char* block = nullptr;
   bool mapped = false;                     // the file is read in mapped windows
   std::size_t mapping_size = 0;            // the file's bytes from mapping_start, when opened
   std::size_t mapping_used = 0;            // of those, bytes given out so far
   int64_t mapping_start = 0;               // a page boundary at or before the first byte read
-  void* window = nullptr;                  // the mapped window (page-aligned), or null
+  void* window = nullptr;                  // the mapped span of windows, or null
+  std::size_t window_from = 0;             // where it begins, from mapping_start
   std::size_t window_length = 0;           // its bytes, for munmap
   uint32_t block_moves = 0;     // counts refills and moves of the block's bytes
   // Units decoded ahead for the record reader; a unit block ends at the
