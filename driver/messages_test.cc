@@ -9,10 +9,10 @@
 namespace {
 
 // clang-format off
-const Unit kName[] = {u'c', 0xE9, 0xD83D, 0xDE00, 0xDC00, 0}, kLatin[] = {u'a', 0xE9, 0};  // a pair, a lone surrogate
+const Unit kName[] = {u'c', 0xE9, 0xD800, 0xDC00, 0xDC00, 0}, kLatin[] = {u'a', 0xE9, 0};  // a pair, a lone surrogate
 const struct { const char* locale; std::function<void()> emit; std::string text; } kCases[] = {
     {"C.UTF-8", [] { message(MSG_ERROR, "code error in K-file %s(%d).\n", "data", 3); }, "/bin/K: code error in K-file data(3).\n"},
-    {"C.UTF-8", [] { message(MSG_ERROR, "field %ls.\n", kName); }, "/bin/K: field c\xC3\xA9\xF0\x9F\x98\x80?.\n"},
+    {"C.UTF-8", [] { message(MSG_ERROR, "field %ls.\n", kName); }, "/bin/K: field c\xC3\xA9\xF0\x90\x80\x80?.\n"},
     {"C.UTF-8", [] { message(MSG_ERROR, "field %.*ls:\n", 3, kName); }, "/bin/K: field c\xC3\xA9?:\n"},
     {"C.UTF-8", [] { message(MSG_ERROR, "at '%lc' '%lc' 100%%.\n", 0x20AC, 0); }, "/bin/K: at '\xE2\x82\xAC' '' 100%.\n"},  // 0: a text's NUL
     {"C", [] { message(MSG_ERROR, "%ls\n", kLatin); }, "/bin/K: a?\n"},

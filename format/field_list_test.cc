@@ -27,7 +27,7 @@ const struct { const char* argument; int32_t mode; std::vector<Entry> entries; }
     // Escapes: dropped before '^', ',' and white space, kept before anything else.
     {"x\\,y", IN, {{"x,y", kNo}}}, {"\\^a", IN, {{"^a", kNo}}}, {"a\\\rb", IN, {{"a\rb", kNo}}},
     {"a\\b", IN, {{"a\\b", kNo}}}, {"a\\", IN, {{"a\\", kNo}}}, {"a:x\\", IN, {{"a", "x\\"}}},
-    {"a\\\\ b", IN, {{"a\\\\", kNo}, {"b", kNo}}}, {"a\\:b:c", IN, {{"a\\:b", "c"}}}, {"a:x\\,", IN, {{"a", "x,"}}},
+    {"a\\\\ b", IN, {{"a\\\\", kNo}, {"b", kNo}}}, {"a\\:b:c", IN, {{"a\\:b", "c"}}}, {"a:x\\,", IN, {{"a", "x,"}}}, {"a:x\\,\\", IN, {{"a", "x,\\"}}},
     {"a\\ b:c\\ d,e", IN, {{"a b", "c d"}, {"e", kNo}}}, {"a:f\\,g\\^h\\x", IN, {{"a", "f,g^h\\x"}}},
     {"^", EX, {}}, {"^a b", EX, {{"a", kNo}, {"b", kNo}}}, {"^a:x", EX, {{"a", "x"}}}, {"^^", EX, {{"^", kNo}}},
     {"a^", IN, {{"a^", kNo}}}, {" ^a", IN, {{"^a", kNo}}},
