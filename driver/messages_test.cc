@@ -1,78 +1,46 @@
-// Tests of message(): prefix, wide arguments and counting.
+// Tests of message(): prefix, wide arguments in the locale code, counting.
 #include "driver/messages.h"
 
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <string>
+#include <functional>
 
 namespace {
 
-std::string capture(void (*emit)()) {
-  testing::internal::CaptureStderr();
-  emit();
-  return testing::internal::GetCapturedStderr();
+// clang-format off
+const Unit kName[] = {u'c', 0xE9, 0xD800, 0xDC00, 0xDC00, 0}, kLatin[] = {u'a', 0xE9, 0};  // a pair, a lone surrogate
+const struct { const char* locale; std::function<void()> emit; std::string text; } kCases[] = {
+    {"C.UTF-8", [] { message(MSG_ERROR, "code error in K-file %s(%d).\n", "data", 3); }, "/bin/K: code error in K-file data(3).\n"},
+    {"C.UTF-8", [] { message(MSG_ERROR, "field %ls.\n", kName); }, "/bin/K: field c\xC3\xA9\xF0\x90\x80\x80?.\n"},
+    {"C.UTF-8", [] { message(MSG_ERROR, "field %.*ls:\n", 3, kName); }, "/bin/K: field c\xC3\xA9?:\n"},
+    {"C.UTF-8", [] { message(MSG_ERROR, "at '%lc' '%lc' 100%%.\n", 0x20AC, 0); }, "/bin/K: at '\xE2\x82\xAC' '' 100%.\n"},  // 0: a text's NUL
+    {"C", [] { message(MSG_ERROR, "%ls\n", kLatin); }, "/bin/K: a?\n"},
+};
+// clang-format on
+
+TEST(Message, PrefixesConvertsAndCounts) {
+  program_name = "/bin/K", error_count = 0;
+  for (const auto& c : kCases) {
+    ASSERT_NE(std::setlocale(LC_CTYPE, c.locale), nullptr);
+    testing::internal::CaptureStderr();
+    c.emit();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.text);
+  }
+  EXPECT_EQ(error_count, 5);
 }
 
-TEST(Message, PrefixesAndCounts) {
-  program_name = "/usr/bin/Kunpack";
-  error_count = 0;
-  EXPECT_EQ(capture([] { message(MSG_ERROR, "invalid option -%s.\n", "x"); }),
-            "/usr/bin/Kunpack: invalid option -x.\n");
-  EXPECT_EQ(capture([] { message(MSG_ERROR, "code error in K-file %s(%d).\n", "data", 3); }),
-            "/usr/bin/Kunpack: code error in K-file data(3).\n");
-  EXPECT_EQ(error_count, 2);
-  program_name = "Kunpack";
-  error_count = 0;
-}
-
-TEST(Message, WideArgumentsInUtf8Locale) {
-  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
-  static const Unit kName[] = {u'c', 0xE9, 0xD83D, 0xDE00, 0xDC00, 0};
-  EXPECT_EQ(capture([] { message(MSG_ERROR, "field %ls.\n", kName); }),
-            "Kunpack: field c\xC3\xA9\xF0\x9F\x98\x80?.\n");
-  EXPECT_EQ(capture([] { message(MSG_ERROR, "field %.*ls:\n", 3, kName); }),
-            "Kunpack: field c\xC3\xA9?:\n");
-  EXPECT_EQ(capture([] { message(MSG_ERROR, "at '%lc'.\n", 0x20AC); }),
-            "Kunpack: at '\xE2\x82\xAC'.\n");
-  // The NUL at the end of a text prints nothing between the quotes.
-  EXPECT_EQ(capture([] { message(MSG_ERROR, "at '%lc'.\n", 0); }), "Kunpack: at ''.\n");
-  EXPECT_EQ(capture([] { message(MSG_ERROR, "100%% %d\n", 5); }), "Kunpack: 100% 5\n");
-  std::setlocale(LC_CTYPE, "C");
-  error_count = 0;
-}
-
-TEST(Message, SevenBitLocaleWritesQuestionMarks) {
-  std::setlocale(LC_CTYPE, "C");
-  static const Unit kName[] = {u'a', 0xE9, 0};
-  EXPECT_EQ(capture([] { message(MSG_ERROR, "%ls\n", kName); }), "Kunpack: a?\n");
-  error_count = 0;
-}
-
-TEST(MessageDeathTest, FatalExitsWithThree) {
-  EXPECT_EXIT(message(MSG_FATAL, "can't open %s.\n", "nofile"), testing::ExitedWithCode(3),
-              "Kunpack: can't open nofile.");
-}
-
-// AddressSanitizer's allocator dies on such a request before any handler runs.
-#if defined(__SANITIZE_ADDRESS__)
-#define UNDER_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
+#if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define UNDER_ADDRESS_SANITIZER 1
 #endif
 #endif
-#ifndef UNDER_ADDRESS_SANITIZER
-char* volatile kept_allocation = nullptr;  // keeps the allocation from being elided
-
+#if !defined(__SANITIZE_ADDRESS__) && !defined(UNDER_ADDRESS_SANITIZER)  // it dies first
+char* volatile kept;  // the volatiles keep the allocation from being elided
+volatile std::size_t too_much = ~std::size_t{0} / 4;
 TEST(MessageDeathTest, FailedAllocationIsFatalStorageError) {
-  auto allocate_too_much = [] {
-    exit_on_allocation_failure();
-    volatile std::size_t bytes = ~std::size_t{0} / 4;
-    kept_allocation = new char[bytes];
-  };
-  EXPECT_EXIT(allocate_too_much(), testing::ExitedWithCode(3),
-              "Kunpack: can't allocate storage for memory.");
+  EXPECT_EXIT({ exit_on_allocation_failure(); kept = new char[too_much]; },
+              testing::ExitedWithCode(3), ": can't allocate storage for memory.");
 }
 #endif
 

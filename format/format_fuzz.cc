@@ -1,8 +1,6 @@
-// format_fuzz.cc — arbitrary bytes as the field-format-list, the -t and the
-// -z texts (separated by NUL bytes), through default_format_init, the list
-// parser, the compiler and lookup, in a one-byte nsize area that must grow.
+// format_fuzz.cc — bytes as the list, -t and -z texts (split at NUL bytes) through
+// default_format_init, the list parser, the compiler and lookup, in a one-byte nsize area.
 #include <clocale>
-#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <set>
@@ -17,7 +15,6 @@ namespace {
 FieldList list;
 StorageArea area;
 
-// The driver's growth pact on the nsize area.
 int32_t grow_and_translate(void*, void*, StorageArea& grown) {
   area_double(nullptr, nullptr, grown);
   field_list_translate(list, grown);
@@ -28,16 +25,14 @@ int32_t grow_and_translate(void*, void*, StorageArea& grown) {
 // Every listed name must be found, as that entry or an earlier one of the same name.
 void check_lookup(const FieldEntry* first) {
   for (const FieldEntry* entry = first; entry != nullptr; entry = entry->next) {
-    std::size_t length = static_cast<std::size_t>(entry->format - entry->name);
     FieldEntry* found = nullptr;
+    std::size_t length = static_cast<std::size_t>(entry->format - entry->name);
     int32_t result = field_list_lookup(list, entry->name, length, &found);
-    if (list.mode == LIST_INCLUDE && (result != 1 || found == nullptr)) __builtin_trap();
-    if (list.mode == LIST_EXCLUDE && result != 0) __builtin_trap();
+    if (result != (list.mode == LIST_INCLUDE ? 1 : 0) || (result == 1 && !found)) __builtin_trap();
   }
 }
 
-// Compiled expressions live for the whole run in the program; here they are
-// freed after every input so that the leak checker stays meaningful.
+// The program keeps its expressions; freeing them keeps the leak checker meaningful.
 void free_expressions() {
   std::set<wregexp*> expressions{DefaultFormat.regex};
   for (FieldEntry* entry = list.included; entry != nullptr; entry = entry->next) {
@@ -49,14 +44,10 @@ void free_expressions() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::setlocale(LC_ALL, "C.UTF-8");
-  return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int*, char***) { return std::setlocale(LC_ALL, "C.UTF-8"), 0; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  // The list, then -t, then -z; a missing text keeps its default.
-  std::string texts[3] = {"", "\t", ""};
+  std::string texts[3] = {"", "\t", ""};  // the list, -t, -z: a missing one keeps its default
   std::string bytes(reinterpret_cast<const char*>(data), size);
   std::size_t from = 0;
   for (int i = 0; i < 3 && from <= bytes.size(); ++i) {
@@ -65,8 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     from = nul == std::string::npos ? bytes.size() + 1 : nul + 1;
   }
 
-  error_count = 0;
-  list = FieldList{};
+  error_count = 0, list = FieldList{};
   area_create(1, "nsize", area);
   pact_push(grow_and_translate, nullptr, nullptr, area);
 
