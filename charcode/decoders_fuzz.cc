@@ -1,6 +1,5 @@
-// decoders_fuzz.cc — arbitrary bytes through one decoder unit by unit and in
-// bulk, which must agree; the units then through one writer unit by unit and
-// in bulk, which must too. Byte 0 chooses the codes, byte 1 the block sizes.
+// decoders_fuzz.cc — arbitrary bytes through a decoder and the units through a writer, each
+// unit by unit and in bulk, which must agree. Byte 0 chooses the codes, byte 1 the block sizes.
 #include <cstdlib>
 
 #include "charcode/test_codes.h"
@@ -17,8 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::string bytes(reinterpret_cast<const char*>(data + 2), size - 2);
   std::vector<int> decoded = decode(bytes);
   if (decode(bytes, 512, data[1] + 1u) != decoded) std::abort();
-  // An ASCII byte continues no character of the locale's code: an error never
-  // takes one with it, so each comes out as its unit.
+  // An ASCII byte continues no character of the locale's code: each comes out as its unit.
   auto ascii = [](auto c) { return (c & ~0x7F) == 0; };
   if (codes.input == 0 && std::count_if(decoded.begin(), decoded.end(), ascii) !=
                               std::count_if(bytes.begin(), bytes.end(), ascii)) {

@@ -10,7 +10,6 @@
 #include "driver/settings.h"
 #include "io/test_streams.h"
 
-// Sets the locale of every category and the codes, then installs the converters.
 inline void use_codes(const char* locale, int32_t input_code, int32_t output_code = 8) {
   std::setlocale(LC_ALL, locale);
   datautf = 0, idatautf = input_code, odatautf = output_code;
@@ -19,9 +18,8 @@ inline void use_codes(const char* locale, int32_t input_code, int32_t output_cod
 
 constexpr int DECODED_ERROR = -1;  // 0xFFFF with end_of_file clear: a code error
 
-// The units of `bytes` up to the end (not listed): from in_getwc when `capacity` is 0,
-// else from in_getunits asking for `capacity` units a call (1 to `capacity` drawn from a
-// non-zero `seed`). -2 marks a bad block, or an end that does not stay the end.
+// The units of `bytes` up to the end: from in_getwc, or from in_getunits asking for `capacity`
+// (or 1 to `capacity` by a non-zero `seed`); -2 marks a bad block or an end that does not stay.
 inline std::vector<int> decode(const std::string& bytes, std::size_t capacity = 0,
                                unsigned seed = 0) {
   MemoryInput input(bytes);
@@ -44,8 +42,7 @@ inline std::vector<int> decode(const std::string& bytes, std::size_t capacity = 
   }
 }
 
-// Whether out_putunits, given `units` in runs of 0 to 399 drawn from `seed`,
-// writes the bytes and holds the unit that out_putwc one unit a call does.
+// Whether out_putunits, given runs of 0 to 399 units, writes and holds what out_putwc does.
 inline bool writers_agree(const std::vector<Unit>& units, unsigned seed) {
   MemoryOutput by_unit, bulk;
   for (Unit unit : units) out_putwc(unit, by_unit.out);
