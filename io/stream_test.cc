@@ -1,7 +1,7 @@
-// stream_test.cc — the operands read one after another, read errors, and
-// bytes joined across block boundaries (multi-block output is end-to-end).
+// stream_test.cc — operands in turn, read errors, bytes joined across blocks, files released.
 #include "io/stream.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -34,17 +34,15 @@ TEST(StreamTest, OperandsAreReadOneAfterAnother) {
     EXPECT_TRUE(in.end_of_file && in.source_done) << "a file that ended is not read again";
     in.record_in_file = 3;
     EXPECT_EQ(input_next_file(in), i + 1 == names.size() ? 1 : 0) << i;
-    // counted afresh; at the end the attempt that found it is taken back
-    EXPECT_EQ(in.record_in_file, i + 1 == names.size() ? 2 : 0) << i;
+    EXPECT_EQ(in.record_in_file, i + 1 == names.size() ? 2 : 0)
+        << "afresh; the last try taken back";
   }
-  EXPECT_EQ(input_next_file(in), 1);
   input_release(in);
 }
 
-// From a mapped file and from one that is read: the bytes around the end of
-// the first block made contiguous, as far as the file goes; a file that was
-// left is no longer mapped.
-TEST(StreamTest, EnsureJoinsBytesAcrossTheBlockBoundary) {
+// From a mapped file and from one that is read: the bytes around a block's end made contiguous,
+// as far as the file goes. Files left are released: the input unmapped, the output closed.
+TEST(StreamTest, EnsureJoinsBytesAcrossTheBlockBoundaryAndFilesAreReleased) {
   TempFiles files;
   std::string bytes = std::string(STREAM_BLOCK - 2, 'x') + "AxxxZ";
   std::vector<std::string> names = {files.write("big", bytes)};
@@ -65,10 +63,15 @@ TEST(StreamTest, EnsureJoinsBytesAcrossTheBlockBoundary) {
     return std::string(std::istreambuf_iterator<char>(maps), {}).find(files.directory()) !=
            std::string::npos;
   };
-  EXPECT_TRUE(folder_mapped());
   input_next_file(mapped);
   EXPECT_FALSE(folder_mapped());
   input_release(mapped);
+  std::FILE* file = std::tmpfile();
+  int descriptor = fileno(file);
+  OutputStream out;
+  output_open_file(out, file);
+  output_close(out);
+  EXPECT_EQ(fcntl(descriptor, F_GETFD), -1) << "a failure to close would go unreported";
 }
 
 }  // namespace
