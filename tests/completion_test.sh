@@ -20,8 +20,8 @@ rows=(
 )
 failed=0
 for name in kunpack Kunpack; do
-  registered=$(complete -p "$name")
-  [ "$registered" = "complete -F _kunpack $name" ] || { echo "complete -p $name: $registered"; failed=1; }
+  registered=$(complete -p $name)
+  [ "$registered" = "complete -F _kunpack $name" ] || { echo "$registered"; failed=1; }
 done
 for row in "${rows[@]}"; do
   COMP_LINE=${row%%|*} COMP_POINT=${#COMP_LINE} COMPREPLY=()
@@ -29,9 +29,6 @@ for row in "${rows[@]}"; do
   got=$(compgen -W "${COMPREPLY[*]}" | sort | tr '\n' ' ')
   want=$(printf '%s\n' ${row#*|} | sort | tr '\n' ' ')
   [ "${want}" = " " ] && want=""
-  if [ "$got" != "$want" ]; then
-    echo "'${row%%|*}': got '$got', want '$want'"
-    failed=1
-  fi
+  [ "$got" = "$want" ] || { echo "'${row%%|*}': got '$got', want '$want'"; failed=1; }
 done
 exit $failed

@@ -19,31 +19,21 @@ def record(rng, number):
     kind = rng.randrange(2000)
     if kind == 0:  # a long line: a few hundred KB of tags
         lines.append("tags:" + "\t".join(["w" * rng.randint(1, 9)] * rng.randint(20000, 60000)))
-    elif kind < 200:
-        lines.append("\r")  # a line of one carriage return is not an empty line
-    elif kind < 400:
-        lines.append("note:a\0b\r")
-    elif kind < 500:
-        lines.append("\0")  # a NUL is dropped: this line ends the record early
+    elif kind < 500:  # a line of one CR is not empty; a lone NUL is dropped, ending the record
+        lines.append("\r" if kind < 200 else "note:a\0b\r" if kind < 400 else "\0")
     lines.append("note:" + rng.choice(["plain", "with:colon", "ends in CR\r", "😀"]))
     return "\n".join(lines) + "\n" + "\n" * (1 if rng.randrange(8) else rng.randint(2, 40))
 
 
 def main():
-    size = int(float(sys.argv[1]) * 1_000_000)
-    rng = random.Random(13)
-    out = sys.stdout.buffer
+    size, rng, out = int(float(sys.argv[1]) * 1_000_000), random.Random(13), sys.stdout.buffer
     out.write(b"\n\n\n")  # empty lines before the first record
-    written, number, chunk = 0, 0, []
+    written, number = 0, 0
     while written < size:
         number += 1
         text = record(rng, number).encode("utf-8")
-        chunk.append(text)
+        out.write(text)
         written += len(text)
-        if len(chunk) == 4096:
-            out.write(b"".join(chunk))
-            chunk = []
-    out.write(b"".join(chunk))
     out.write(b"id:last\ntags:no\tfinal\tnewline")
 
 

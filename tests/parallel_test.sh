@@ -7,17 +7,13 @@
 set -euo pipefail
 kunpack=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
-if ! command -v parallel >/dev/null; then
-  echo "GNU parallel is missing: run scripts/setup"
-  exit 1
-fi
+command -v parallel >/dev/null || { echo "GNU parallel is missing: run scripts/setup"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-export LC_ALL=C.UTF-8
 # parallel asks the remote login shell for $SHELL and fails without a word
 # when it is unset (as under some CI runners); the stand-in's shell is bash.
-export SHELL=/bin/bash HOME=$work
+export LC_ALL=C.UTF-8 SHELL=/bin/bash HOME=$work
 list='tags,num:/;/:%d'  # ';' must reach Kunpack unquoted by parallel's shell: -q
 
 python3 "$here/gen_kfile.py" 50 > big.k
@@ -42,23 +38,14 @@ exec bash -c "$*"
 STANDIN
 chmod +x ssh
 
-check() {
-  if cmp -s single.out "$1.out"; then
-    echo "$1: same output as a single run"
-  else
-    echo "$1: output differs from a single run"
-    cmp single.out "$1.out" || true
-    exit 1
-  fi
-}
-split=(--recend '\n\n' --block 2M -k)
-parallel --pipe "${split[@]}" -q "$kunpack" "$list" < big.k > pipe.out
-check pipe
-parallel --pipepart -a big.k "${split[@]}" -q "$kunpack" "$list" > pipepart.out
-check pipepart
-parallel --pipe "${split[@]}" --ssh "$work/ssh" --sshlogin 1/alpha,1/beta \
-  -q "$kunpack" "$list" < big.k > sshlogin.out
-check sshlogin
+split=(--recend '\n\n' --block 2M -k -q "$kunpack" "$list")
+parallel --pipe "${split[@]}" < big.k > pipe.out
+parallel --pipepart -a big.k "${split[@]}" > pipepart.out
+parallel --pipe --ssh "$work/ssh" --sshlogin 1/alpha,1/beta "${split[@]}" < big.k > sshlogin.out
+for run in pipe pipepart sshlogin; do
+  cmp single.out $run.out || { echo "$run: output differs from a single run"; exit 1; }
+  echo "$run: same output as a single run"
+done
 for host in alpha beta; do
   grep -qx "$host" hosts.log || { echo "no job ran on $host"; exit 1; }
 done

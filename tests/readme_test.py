@@ -18,40 +18,8 @@ import subprocess
 import sys
 import tempfile
 
-FENCE = re.compile(r"^```(.*)$")
-
-
-def blocks(text):
-    """Yields (info string, line number, lines) for every fenced block."""
-    info, start, body = None, 0, []
-    for number, line in enumerate(text.split("\n"), 1):
-        match = FENCE.match(line)
-        if info is None and match:
-            info, start, body = match.group(1).strip(), number, []
-        elif info is not None and line == "```":
-            yield info, start, body
-            info = None
-        elif info is not None:
-            body.append(line)
-
-
-def commands(lines):
-    """Yields (command, expected output) for the "$ " lines of a console block."""
-    command, output, index = None, [], 0
-    while index < len(lines):
-        line = lines[index]
-        index += 1
-        if line.startswith("$ "):
-            if command is not None:
-                yield command, "".join(output)
-            command, output = line[2:], []
-            while command.endswith("\\") and index < len(lines):
-                command += "\n" + lines[index]
-                index += 1
-        elif command is not None:
-            output.append(line + "\n")
-    if command is not None:
-        yield command, "".join(output)
+BLOCK = re.compile(r"^```([^\n]+)\n(.*?)^```$", re.M | re.S)
+COMMAND = re.compile(r"^\$ ((?:.*\\\n)*.*)\n((?:(?!\$ ).*\n)*)", re.M)
 
 
 def main():
@@ -60,22 +28,20 @@ def main():
         text = f.read()
     failures, count = 0, 0
     with tempfile.TemporaryDirectory() as work:
-        bin_dir = os.path.join(work, ".bin")
-        os.mkdir(bin_dir)
-        os.symlink(binary, os.path.join(bin_dir, "Kunpack"))
+        os.mkdir(os.path.join(work, ".bin"))
+        os.symlink(binary, os.path.join(work, ".bin", "Kunpack"))
         # A home and a shell of our own: parallel warns on stderr without a
         # HOME and fails without a SHELL, as under some CI runners.
         env = dict(os.environ, LC_ALL="C.UTF-8", HOME=work, SHELL="/bin/bash",
-                   PATH=bin_dir + os.pathsep + os.environ["PATH"])
-        found = list(blocks(text))
-        for info, line, body in found:
+                   PATH=os.path.join(work, ".bin") + os.pathsep + os.environ["PATH"])
+        blocks = [(m.group(1).strip(), text.count("\n", 0, m.start()) + 1, m.group(2))
+                  for m in BLOCK.finditer(text)]
+        for info, line, body in blocks:
             if info.startswith("k "):
                 with open(os.path.join(work, info[2:].strip()), "w", encoding="utf-8") as f:
-                    f.write("\n".join(body) + "\n")
-        for info, line, body in found:
-            if info != "console":
-                continue
-            for command, expected in commands(body):
+                    f.write(body)
+        for info, line, body in blocks:
+            for command, expected in COMMAND.findall(body) if info == "console" else []:
                 count += 1
                 run = subprocess.run(["bash", "-o", "pipefail", "-c", command], cwd=work, env=env,
                                      capture_output=True, timeout=120)
