@@ -85,12 +85,6 @@ void* area_reserve_after_pacts(std::size_t n, StorageArea& area) {
   return result;
 }
 
-void* area_reserve_object(std::size_t n, void*& start, StorageArea& area) {
-  void* result = area_reserve(n, area);
-  if (result != nullptr && start == nullptr) start = result;
-  return result;
-}
-
 void area_align(std::size_t n, StorageArea& area) {
   if (n <= 1) return;
   std::size_t remainder = reinterpret_cast<std::uintptr_t>(area.head) % n;
@@ -228,14 +222,3 @@ char* area_narrow(const Unit* text, StorageArea& area) {
   return start;
 }
 
-Unit area_put_encoded(Unit unit, char*& start, StorageArea& area) {
-  char bytes[OUT_WCTOMB_MAX];
-  int count = out_wctomb(bytes, unit);
-  if (count < 0) return 0;
-  pact_push(translate_pair, &start, nullptr, area);
-  char* slot = static_cast<char*>(area_reserve_object(count, start, area));
-  pact_pop(area);
-  if (slot == nullptr) return 0;  // a pact gave up: nothing appended
-  std::memcpy(slot, bytes, count);
-  return unit;
-}

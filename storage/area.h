@@ -57,10 +57,9 @@ inline void* area_reserve(std::size_t n, StorageArea& area) {
   return result;
 }
 // As area_reserve; when `start` is null it is set to the result, so successive
-// calls with the same `start` build one contiguous object.
-void* area_reserve_object(std::size_t n, void*& start, StorageArea& area);
-// Reads `start` only after the reservation: a pact may have translated the
-// caller's variable while the area grew, and a copy taken before would be stale.
+// calls with the same `start` build one contiguous object. Reads `start` only
+// after the reservation: a pact may have translated the caller's variable
+// while the area grew, and a copy taken before would be stale.
 template <class T>
 void* area_reserve_object(std::size_t n, T*& start, StorageArea& area) {
   void* result = area_reserve(n, area);
@@ -115,6 +114,3 @@ Unit* area_widen(const char* text, StorageArea& area);
 // Units -> NUL-terminated multibyte string in the area; units the locale
 // cannot represent are left out. Never null.
 char* area_narrow(const Unit* text, StorageArea& area);
-// Appends the output code's bytes of one unit to the object starting at
-// `start`; returns the unit, or 0 when it has no encoding (nothing appended).
-Unit area_put_encoded(Unit unit, char*& start, StorageArea& area);

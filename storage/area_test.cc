@@ -23,8 +23,6 @@ int32_t grow(void* a, void* b, StorageArea& area) { return ++pact_calls, area_do
 int32_t give_up(void*, void*, StorageArea&) { return ++pact_calls, 1; }
 int32_t no_room(void*, void*, StorageArea&) { return 0; }  // "handled" without making room
 const auto times = [](auto text, int n) { decltype(text) all; while (n-- > 0) all += text; return all; };
-// An output code: ASCII in one byte, nothing for U+0100, two bytes for the rest.
-int two_byte_code(char* b, Unit u) { b[0] = char(u < 0x80 ? u : u >> 8), b[1] = char(u); return u < 0x80 ? 1 : u == 0x100 ? -1 : 2; }
 
 // Reservations build one object, kept by a translating pact; out: pact calls, size, name, "null" if the last gave none.
 struct GrowthCase { std::size_t size; std::vector<PactHandler> pacts; std::vector<std::size_t> reservations; const char* outcome; };
@@ -120,16 +118,6 @@ TEST(AreaStringTest, WidenAndNarrowTable) {
       EXPECT_EQ(std::string(area_narrow(source, area)), c.bytes);
       EXPECT_EQ(area.pact_count, 1);
     }
-}
-
-TEST(AreaStringTest, PutEncodedAppendsTheOutputCodeBytes) {
-  out_wctomb = two_byte_code;
-  TestArea area(1);
-  char* start = nullptr;
-  for (int i = 0; i < 600; ++i)
-    EXPECT_EQ(area_put_encoded(u"k\u1234\u0100"[i % 3], start, area), u"k\u1234"[i % 3]);
-  ASSERT_EQ(start, area.begin);
-  EXPECT_EQ(std::string(start, area.head), times(std::string("k\x12\x34"), 200));
 }
 
 }  // namespace
