@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "charcode/charcode.h"
 #include "io/reader.h"
@@ -25,4 +26,31 @@ inline void write_marked_record(const FieldSpan* table, const InputStream& in, O
     if (chosen) out_putunits(&kBrackets[1], 1, out);
   }
   if (!in.record_open) out_putunits(&kBrackets[2], 1, out);
+}
+
+// A chosen line written from its bytes as write_marked_record writes it from
+// its units; a line of odd length is declined and left to the record, and so
+// is a label that holds a newline (no label the record loop looks up does).
+inline bool write_marked_line(const unsigned char* line, std::size_t label_length,
+                              std::size_t length, OutputStream& out) {
+  if (length % 2 != 0 || std::memchr(line, '\n', label_length) != nullptr) return false;
+  output_byte(out, '[');
+  output_bytes(out, line, length);
+  output_bytes(out, reinterpret_cast<const unsigned char*>("\n]"), 2);
+  return true;
+}
+
+// The loop's pass: `how` 0 asks about every label, 1 rules labels out by
+// their first byte, 2 by their first eight and writes chosen lines as bytes.
+inline LinePass marked_pass(OutputStream& out, int how) {
+  LinePass pass = {&out, label_begins_with_x, codes_are_utf8, codes_are_utf16le,
+                   how > 0 ? kStartsOfX : nullptr};
+  if (how == 2) {
+    const unsigned char head[8] = {'x'}, mask[8] = {0xFF};
+    std::memcpy(&pass.label_prefix[0], head, 8);
+    std::memcpy(&pass.label_prefix_mask[0], mask, 8);
+    pass.label_prefix_count = 1;
+    pass.write_chosen = write_marked_line;
+  }
+  return pass;
 }
