@@ -77,15 +77,15 @@ TEST_F(ConvertTest, LongPiecesStayInsideTheirDestinations) {
 // Pieces are collected in chunks into an area that keeps growing: ASCII
 // goes sixteen units at a time, the rest one character at a time.
 TEST_F(ConvertTest, WorkTextsAreTheUtf8OfTheirPieces) {
-  const char* const kCharacters[] = {"a", "7", "~", " ", "é", "中", "😀"};
+  const char* const kCharacters[] = {"a", "7", "~", " ", "é", "\u0080", "中", "😀"};
   std::mt19937 random(3);
   for (int round = 0; round < 400; ++round) {
     std::string expected;
     char* text = nullptr;
     for (int chunk = random() % 5; chunk > 0; --chunk) {
       std::string piece;
-      for (int n = random() % 40; n > 0; --n) piece += kCharacters[random() % (chunk % 2 ? 7 : 4)];
-      std::u16string units = units_of(piece);
+      for (int n = random() % 40; n > 0; --n) piece += kCharacters[random() % (chunk % 2 ? 8 : 4)];
+      std::u16string units = units_of(piece) + (chunk == 3 ? u"\xD800" : u"");  // lone: left out
       work_text_append(units.data(), units.size(), text, wsize);
       expected += piece;
     }

@@ -30,7 +30,7 @@ TEST_F(DecompositionTest, Table) {
       {"f", "\t", "", "g:a\tb", "g:a\tb\n", ""},
       {"f", "\t", "", "no colon\there", "no colon\there\n", ""},
       {"f:(3)", "\t", "", "f:abcdefgh", "f:abc\nf:def\nf:gh\n", TRUNCATED},
-      {"f:(3)", "\t", "", "f:abcdef", "f:abc\nf:def\n", ""},
+      {"f:(3)lr:%d", "\t", "", "f:12    34 ", "f:12\nf:\nf:34\n", ""},  // trimmed empty
       {"f:-3", "\t", "", "f:abcdefg", "f:abcd\n", END_BEFORE_START},
       {"f:-3", "\t", "", "f:abcd", "f:abcd\n", ""},
       {"f:-3", "\t", "", "f:ab", "f:ab\n", TRUNCATED},
