@@ -12,9 +12,7 @@
 // The pass-through tests' record loop in brief: labels that begin with 'x'
 // may be chosen; a chosen line is written in brackets, the others as they
 // are, and an empty line after each record's last piece.
-inline bool label_begins_with_x(const unsigned char* label, std::size_t) {
-  return label[0] == 'x';
-}
+inline bool label_begins_with_x(const unsigned char* label, std::size_t) { return *label == 'x'; }
 constexpr uint64_t kStartsOfX[4] = {0, uint64_t{1} << ('x' - 64), 0, 0};
 
 inline void write_marked_record(const FieldSpan* table, const InputStream& in, OutputStream& out) {
@@ -28,9 +26,8 @@ inline void write_marked_record(const FieldSpan* table, const InputStream& in, O
   if (!in.record_open) out_putunits(&kBrackets[2], 1, out);
 }
 
-// A chosen line written from its bytes as write_marked_record writes it from
-// its units; a line of odd length is declined and left to the record, and so
-// is a label that holds a newline (no label the record loop looks up does).
+// A chosen line written from its bytes as write_marked_record writes it from its units;
+// declined when of odd length or when its label holds a newline (as no listed label does).
 inline bool write_marked_line(const unsigned char* line, std::size_t label_length,
                               std::size_t length, OutputStream& out) {
   if (length % 2 != 0 || std::memchr(line, '\n', label_length) != nullptr) return false;
