@@ -39,7 +39,7 @@ TEST_F(ConvertTest, EveryClassAndSize) {
       {"%l[a-zé]", "éa1", "f:éa\n"},
       {"%[^]x]y", "ab]", "f:ab\n"},
       {"x%d", "y5", "f:\n"},
-      {"%d%d", "1 2", "f:\n", true},
+      {"%d%*d%d", "1 2 3", "f:\n", true},  // a suppressed conversion is not counted
       {"%d%n%n%n%d", "5 6", "f:\n", true},  // at most three destinations
       {"%n%d", "5", "f:0\n"},  // the first destination is the slot; %n fills it
       {"%ms", "abc", "f:\n"},  // allocating flags never reach the scan
