@@ -72,6 +72,7 @@ TEST_F(ConvertTest, LongPiecesStayInsideTheirDestinations) {
   }
   ASSERT_EQ(start("f::%ls"), "");
   EXPECT_EQ(run("f:" + ascii).out, "f:" + ascii + "\n");
+  EXPECT_EQ(scan_text_rewrite("%99999999999s%c", 0), "%2147483647s%c");  // widths fit an int
 }
 
 // Pieces are collected in chunks into an area that keeps growing: ASCII
@@ -102,6 +103,8 @@ TEST(ScanInteger, AnswersAsTheLibraryScanDoes) {
                                 "%hi",  "%llu", "%llx", "%hho", "%lli"};
   const char kAlphabet[] = " \t\v\r+-0123456789999abcdefxX0x.";
   std::mt19937 random(7);
+  int assigned = 0;
+  uint64_t value = 0;
   for (int round = 0; round < 200000; ++round) {
     const std::string& scan = kScans[round % std::size(kScans)];
     std::size_t bytes = scan[2] == 'h' ? 1 : scan[1] == 'h' ? 2 : scan[1] == 'l' ? 8 : 4;
@@ -110,8 +113,6 @@ TEST(ScanInteger, AnswersAsTheLibraryScanDoes) {
     if (round % 3 == 0) text = std::string(random() % 3, ' ') + "-9223372036854775" + text;
     if (round % 5 == 1) text = "+1844674407370955161" + text;
     if (round % 7 == 2) text = "0xfffffffffffffff" + text;
-    int assigned = 0;
-    uint64_t value = 0;
     ASSERT_TRUE(scan_integer(text.c_str(), scan.back(), assigned, value)) << text;
     unsigned char expected[8] = {};
     ASSERT_EQ(assigned, std::sscanf(text.c_str(), scan.c_str(), expected)) << scan << " " << text;
@@ -119,8 +120,6 @@ TEST(ScanInteger, AnswersAsTheLibraryScanDoes) {
       ASSERT_EQ(std::memcmp(&value, expected, bytes), 0) << scan << " " << text;
     }
   }
-  int assigned;
-  uint64_t value;
   EXPECT_FALSE(scan_integer(" \xC2\xA0" "5", 'd', assigned, value));
 }
 
