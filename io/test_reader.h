@@ -30,10 +30,13 @@ inline void write_marked_record(const FieldSpan* table, const InputStream& in, O
 // declined when of odd length or when its label holds a newline (as no listed label does).
 inline bool write_marked_line(const unsigned char* line, std::size_t label_length,
                               std::size_t length, OutputStream& out) {
-  if (length % 2 != 0 || std::memchr(line, '\n', label_length) != nullptr) return false;
-  output_byte(out, '[');
+  static constexpr Unit kBrackets[] = {u'[', u'\n', u']'};
+  if (length / (codes_are_utf16le ? 2 : 1) % 2 != 0 || std::memchr(line, '\n', label_length)) {
+    return false;
+  }
+  out_putunits(&kBrackets[0], 1, out);
   output_bytes(out, line, length);
-  output_bytes(out, reinterpret_cast<const unsigned char*>("\n]"), 2);
+  out_putunits(&kBrackets[1], 2, out);
   return true;
 }
 
