@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "charcode/charcode.h"
 #include "io/reader.h"
@@ -11,9 +12,7 @@
 // The pass-through tests' record loop in brief: labels that begin with 'x'
 // may be chosen; a chosen line is written in brackets, the others as they
 // are, and an empty line after each record's last piece.
-inline bool label_begins_with_x(const unsigned char* label, std::size_t) {
-  return label[0] == 'x';
-}
+inline bool label_begins_with_x(const unsigned char* label, std::size_t) { return *label == 'x'; }
 constexpr uint64_t kStartsOfX[4] = {0, uint64_t{1} << ('x' - 64), 0, 0};
 
 inline void write_marked_record(const FieldSpan* table, const InputStream& in, OutputStream& out) {
@@ -25,4 +24,33 @@ inline void write_marked_record(const FieldSpan* table, const InputStream& in, O
     if (chosen) out_putunits(&kBrackets[1], 1, out);
   }
   if (!in.record_open) out_putunits(&kBrackets[2], 1, out);
+}
+
+// A chosen line written from its bytes as write_marked_record writes it from its units;
+// declined when of odd length or when its label holds a newline (as no listed label does).
+inline bool write_marked_line(const unsigned char* line, std::size_t label_length,
+                              std::size_t length, OutputStream& out) {
+  static constexpr Unit kBrackets[] = {u'[', u'\n', u']'};
+  if (length / (codes_are_utf16le ? 2 : 1) % 2 != 0 || std::memchr(line, '\n', label_length)) {
+    return false;
+  }
+  out_putunits(&kBrackets[0], 1, out);
+  output_bytes(out, line, length);
+  out_putunits(&kBrackets[1], 2, out);
+  return true;
+}
+
+// The loop's pass: `how` 0 asks about every label, 1 rules labels out by
+// their first byte, 2 by their first eight and writes chosen lines as bytes.
+inline LinePass marked_pass(OutputStream& out, int how) {
+  LinePass pass = {&out, label_begins_with_x, codes_are_utf8, codes_are_utf16le,
+                   how > 0 ? kStartsOfX : nullptr};
+  if (how == 2) {
+    const unsigned char head[8] = {'x'}, mask[8] = {0xFF};
+    std::memcpy(&pass.label_prefix[0], head, 8);
+    std::memcpy(&pass.label_prefix_mask[0], mask, 8);
+    pass.label_prefix_count = 1;
+    pass.write_chosen = write_marked_line;
+  }
+  return pass;
 }

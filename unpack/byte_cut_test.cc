@@ -11,36 +11,17 @@
 namespace unpack_test {
 namespace {
 
-class ByteCutTest : public EngineTest {
- protected:
+struct ByteCutTest : EngineTest {
   // The lines unpack_field_bytes writes for `line`, or "(declined)".
   std::string cut_bytes(const FieldFormat& format, const std::string& line) {
-    std::FILE* file = std::tmpfile();
-    OutputStream out;
-    output_open_file(out, file);
+    MemoryOutput output;
     const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-    bool written = unpack_field_bytes(format, bytes, line.find(':') + 1, line.size(), false, out);
-    output_flush(out);
-    std::string text;
-    std::fseek(file, 0, SEEK_SET);
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
-    output_close(out);
-    return written ? text : "(declined)";
-  }
-
-  const FieldFormat& format_of_f() {
-    FieldEntry* entry = field_list.included;
-    return entry != nullptr && entry->compiled != nullptr ? *entry->compiled : DefaultFormat;
+    bool written = unpack_field_bytes(format, bytes, line.find(':') + 1, line.size(), false, output.out);
+    return written ? output.bytes() : "(declined)";
   }
 };
 
-struct Plan {
-  const char* list;
-  const char* delimiter;  // -t
-  const char* options;    // -z
-  bool usable;
-};
+struct Plan { const char *list, *delimiter, *options; bool usable; };  // with -t and -z
 
 // clang-format off
 const Plan kPlans[] = {
@@ -67,7 +48,8 @@ TEST_F(ByteCutTest, GivesTheLinesOfUnpackFieldOrDeclines) {
     restart();
     SCOPED_TRACE(std::string("list '") + plan.list + "' -t '" + plan.delimiter + "'");
     ASSERT_EQ(start(plan.list, plan.delimiter, plan.options), "");
-    const FieldFormat& format = format_of_f();
+    const FieldEntry* entry = field_list.included;
+    const FieldFormat& format = entry && entry->compiled ? *entry->compiled : DefaultFormat;
     EXPECT_EQ(format.byte_cut.usable, plan.usable);
     for (int round = 0; round < 300; ++round) {
       std::string line = "f:";

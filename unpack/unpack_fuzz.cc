@@ -1,8 +1,9 @@
 // unpack_fuzz.cc — whole records through a compiled list: arbitrary bytes
-// give the output code, the field-format-list, -t, -z and the input records
-// (the texts separated by NUL bytes). The record loop's own start-up and
-// loop run them, with every area starting at one byte so it grows, and
-// records cut into pieces at a bound the input chooses.
+// give the codes, the field-format-list, -t, -z and the input records (the
+// texts separated by NUL bytes). The record loop's own start-up and loop
+// run them, with every area starting at one byte so it grows, and records
+// cut into pieces at a bound the input chooses.
+#include <algorithm>
 #include <clocale>
 #include <cstddef>
 #include <cstdint>
@@ -10,33 +11,24 @@
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <utility>
 
-#include "charcode/charcode.h"
+#include "charcode/test_codes.h"
 #include "driver/messages.h"
 #include "driver/record_loop.h"
-#include "driver/settings.h"
 #include "format/field_format.h"
-#include "io/reader.h"
-#include "io/stream.h"
+#include "io/test_streams.h"
 
 namespace {
+
+const std::pair<StorageArea*, const char*> kAreas[] = {
+    {&rsize_area, "rsize"}, {&tsize_area, "tsize"}, {&nsize_area, "nsize"}, {&wsize_area, "wsize"}};
 
 // The driver's growth pact on the nsize area: the list follows the block.
 int32_t grow_list(void*, void*, StorageArea& area) {
   area_double(nullptr, nullptr, area);
   formats_translate(area);
   return 0;
-}
-
-void create_areas() {
-  area_create(1, "rsize", rsize_area);
-  area_create(1, "tsize", tsize_area);
-  area_create(1, "nsize", nsize_area);
-  area_create(1, "wsize", wsize_area);
-  pact_push(area_double, nullptr, nullptr, rsize_area);
-  pact_push(area_double, nullptr, nullptr, tsize_area);
-  pact_push(grow_list, nullptr, nullptr, nsize_area);
-  pact_push(area_double, nullptr, nullptr, wsize_area);
 }
 
 // The program keeps its expressions and areas for the whole run; here they
@@ -48,30 +40,15 @@ void release_everything() {
   }
   for (wregexp* expression : expressions) std::free(expression);
   DefaultFormat.regex = nullptr;
-  for (StorageArea* area : {&rsize_area, &tsize_area, &nsize_area, &wsize_area}) {
+  for (auto [area, key] : kAreas) {
     std::free(area->begin);
     *area = StorageArea{};
   }
 }
 
-// Every record through the loop; the engine leaves its work area as it found it.
-void run_records(const std::string& records) {
-  if (records.empty()) return;
-  std::FILE* in_file = fmemopen(const_cast<char*>(records.data()), records.size(), "r");
-  std::FILE* out_file = std::fopen("/dev/null", "w");
-  if (in_file == nullptr || out_file == nullptr) __builtin_trap();
-  input_open_file(input, in_file, "fuzz");
-  output_open_file(output, out_file);
-  record_loop_run(input, output);
-  if (wsize_area.head != wsize_area.begin || wsize_area.pact_count != 1) __builtin_trap();
-  output_close(output);
-  input_release(input);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::setlocale(LC_ALL, "C.UTF-8");
   program_name = "Kunpack";
   return 0;
 }
@@ -82,23 +59,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const int32_t kCodes[] = {0, 8, 16, 32};
   std::string texts[4] = {"", "\t", "", ""};
   std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
-  std::size_t from = 0;
-  for (int i = 0; i < 4 && from <= bytes.size(); ++i) {
-    std::size_t nul = i < 3 ? bytes.find('\0', from) : std::string::npos;
-    texts[i] = bytes.substr(from, nul == std::string::npos ? std::string::npos : nul - from);
-    from = nul == std::string::npos ? bytes.size() + 1 : nul + 1;
+  for (std::size_t i = 0, from = 0; i < 4 && from <= bytes.size(); ++i) {
+    std::size_t nul = i < 3 ? std::min(bytes.find('\0', from), bytes.size()) : bytes.size();
+    texts[i] = bytes.substr(from, nul - from);
+    from = nul + 1;
   }
-
   error_count = 0;
-  datautf = 0;
-  idatautf = kCodes[data[0] & 3];
-  odatautf = kCodes[(data[0] >> 2) & 3];
-  select_charcode();
+  use_codes("C.UTF-8", kCodes[data[0] & 3], kCodes[(data[0] >> 2) & 3]);
   field_list = FieldList{};
-  create_areas();
+  for (auto [area, key] : kAreas) {
+    area_create(1, key, *area);
+    pact_push(area == &nsize_area ? grow_list : area_double, nullptr, nullptr, *area);
+  }
   record_piece_bytes = 2 * (1 + data[0] / 16);
   formats_start(texts[1].c_str(), texts[2].c_str(), texts[0].c_str(), nsize_area);
-  if (error_count == 0) run_records(texts[3]);
+  if (error_count == 0 && !texts[3].empty()) {
+    // Every record through the loop; the engine leaves its work area as it found it.
+    MemoryInput in(texts[3], "fuzz");
+    output_open_file(output, std::fopen("/dev/null", "w"));
+    record_loop_run(in.in, output);
+    if (wsize_area.head != wsize_area.begin || wsize_area.pact_count != 1) __builtin_trap();
+    output_close(output);
+  }
   release_everything();
   return 0;
 }

@@ -6,57 +6,38 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
-#include <cstdio>
 #include <cstdlib>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "charcode/charcode.h"
+#include "charcode/test_codes.h"
 #include "driver/messages.h"
 #include "driver/record_loop.h"
 #include "driver/settings.h"
 #include "format/format_test_support.h"
+#include "io/test_streams.h"
 
 namespace unpack_test {
 
-// UTF-8 text as units (the tests write their values in UTF-8).
+// UTF-8 text as units, as the engine's input code (UTF-8) decodes it.
 inline std::u16string units_of(const std::string& text) {
-  std::u16string units;
-  for (std::size_t i = 0; i < text.size();) {
-    unsigned char lead = static_cast<unsigned char>(text[i]);
-    int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    char32_t value = length == 1 ? lead : lead & (0x7F >> length);
-    for (int k = 1; k < length; ++k) value = (value << 6) | (text[i + k] & 0x3F);
-    if (value >= 0x10000) {
-      units += static_cast<char16_t>(0xD800 + ((value - 0x10000) >> 10));
-      units += static_cast<char16_t>(0xDC00 + ((value - 0x10000) & 0x3FF));
-    } else {
-      units += static_cast<char16_t>(value);
-    }
-    i += static_cast<std::size_t>(length);
-  }
-  return units;
+  std::vector<int> units = decode_by_unit(text);
+  return std::u16string(units.begin(), units.end());
 }
 
 // What one record line gave: the output bytes and standard error.
-struct Outcome {
-  std::string out;
-  std::string err;
-};
+struct Outcome { std::string out, err; };
 
 class EngineTest : public testing::Test {
  protected:
   void SetUp() override {
-    std::setlocale(LC_ALL, "C.UTF-8");
+    use_codes("C.UTF-8", 0);
     program_name = "Kunpack";
     error_count = 0;
     current_file_name = "in.k";
     record_number = 3;
-    datautf = idatautf = 0;
-    odatautf = 8;
-    select_charcode();
     field_list = FieldList{};
     area_create(1, "nsize", nsize);
     pact_push(format_test::grow_and_translate, &field_list, nullptr, nsize);
@@ -77,46 +58,32 @@ class EngineTest : public testing::Test {
     SetUp();
   }
 
-  // Start-up with -t, -z and the field-format-list, as the driver runs it.
-  // Returns standard error; a test that expects none checks it is empty.
-  std::string start(const char* list_text, const char* delimiter = "\t", const char* options = "") {
+  // Start-up with -t, -z and the field-format-list, as the driver runs it;
+  // returns standard error.
+  std::string start(const std::string& list, const char* delimiter = "\t",
+                    const char* options = "") {
     testing::internal::CaptureStderr();
-    formats_start(delimiter, options, list_text, nsize);
+    formats_start(delimiter, options, list.c_str(), nsize);
     field_choice_build();
     return testing::internal::GetCapturedStderr();
   }
 
   // One record line (UTF-8, without its newline) through the record loop:
-  // a chosen field goes to the engine, any other line is copied.
+  // a chosen field goes to the engine, any other line is copied. The work
+  // area is left as it was found, the newline put back, every pact popped.
   Outcome run(const std::string& line) {
-    std::u16string units = units_of(line) + u'\n';
-    Unit* begin = units.data();
-    Unit* eol = begin + units.size() - 1;
-    Unit* value = begin;
-    while (value < eol && *value != u':') ++value;
-    value = value < eol ? value + 1 : begin;  // a line without ':' has no label
-    FieldSpan spans[2] = {{begin, value, eol}, {nullptr, nullptr, eol + 1}};
-
-    std::FILE* file = std::tmpfile();
-    OutputStream out;
-    output_open_file(out, file);
+    std::u16string units = units_of(line + "\n");
+    Unit* eol = units.data() + units.size() - 1;
+    Unit* value = std::find(units.data(), eol, u':');
+    value = value < eol ? value + 1 : units.data();  // a line without ':' has no label
+    FieldSpan spans[2] = {{units.data(), value, eol}, {nullptr, nullptr, eol + 1}};
+    MemoryOutput output;
+    const std::ptrdiff_t used = wsize.head - wsize.begin;
     testing::internal::CaptureStderr();
-    std::size_t used_before = static_cast<std::size_t>(wsize.head - wsize.begin);
-    record_write(spans, wsize, out);
-    EXPECT_EQ(static_cast<std::size_t>(wsize.head - wsize.begin), used_before)
-        << "the work area is left as it was found";
-    EXPECT_EQ(*spans[0].eol, u'\n') << "the newline is put back";
-    EXPECT_EQ(wsize.pact_count, 1) << "every pact is popped";
-    Outcome outcome;
-    outcome.err = testing::internal::GetCapturedStderr();
-    output_flush(out);
-    std::fseek(file, 0, SEEK_SET);
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
-      outcome.out.append(buffer, n);
-    }
-    output_close(out);
-    return outcome;
+    record_write(spans, wsize, output.out);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(wsize.head - wsize.begin == used && *eol == u'\n' && wsize.pact_count == 1);
+    return {output.bytes(), err};
   }
 
   StorageArea nsize;
