@@ -199,7 +199,7 @@ TEST(ReaderTest, BulkReaderAndPassedLinesAgreeWithReference) {
       for (std::size_t line = 0; round == 0 && code == 8 && bytes.size() < 3 << 20; ++line) {
         bytes += std::to_string(line % 97) + ':' + std::string(line % 301, 'v') + '\n';
       }
-      SCOPED_TRACE(locale + (" " + std::to_string(code)) + " " + std::to_string(round));
+      SCOPED_TRACE(testing::Message() << locale << " " << code << " " << round);
       Reading reference = read_bytes(bytes, -1);
       record_piece_bytes = SIZE_MAX;
       Reading bulk = read_bytes(bytes, 3);

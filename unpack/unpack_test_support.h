@@ -23,7 +23,7 @@ namespace unpack_test {
 
 // UTF-8 text as units, as the engine's input code (UTF-8) decodes it.
 inline std::u16string units_of(const std::string& text) {
-  std::vector<int> units = decode_by_unit(text);
+  std::vector<int> units = decode(text);
   return std::u16string(units.begin(), units.end());
 }
 
