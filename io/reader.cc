@@ -440,6 +440,7 @@ std::size_t clean_stretch_end(const LinePass& pass, const unsigned char* bytes, 
   std::size_t passed = from;      // one past the last whole line so far
   uint64_t line_start_carry = 1;  // the next piece's first byte begins a line
   uint64_t character_rest = 0;    // bytes of a character begun in the last piece
+  uint64_t chosen_start = 0;      // the bit of the chosen line's start, once found
   for (std::size_t i = from; i < end; i += 64) {
     uint64_t newlines, unclean;  // unclean: 0 and bytes above 0x7F
     byte_chunk_marks(bytes + i, newlines, unclean);
@@ -463,7 +464,10 @@ std::size_t clean_stretch_end(const LinePass& pass, const unsigned char* bytes, 
       bool chosen = label_end != end && bytes[label_end] == COLON &&
                     pass.may_be_chosen(bytes + line, label_end + 1 - line);
       if (chosen || label_end == end || (bytes[label_end] != COLON && bytes[label_end] != NEWLINE)) {
-        if (chosen) chosen_colon = label_end;
+        if (chosen) {
+          chosen_colon = label_end;
+          chosen_start = s & (0 - s);
+        }
         stops |= s & (0 - s);
         break;
       }
@@ -482,6 +486,9 @@ std::size_t clean_stretch_end(const LinePass& pass, const unsigned char* bytes, 
       unclean &= last >= 64 ? 0 : ALL << last;
       if (last > 64) character_rest = (uint64_t{1} << (last - 64)) - 1;
     }
+    // The chosen line is where the stretch ends only when nothing stops it
+    // before (an unclean byte, a second empty line): else it is met again.
+    if (chosen_start != 0 && (stops & (0 - stops)) != chosen_start) chosen_colon = NO_CHOSEN_LINE;
     uint64_t before = stops != 0 ? (stops & (0 - stops)) - 1 : ALL;
     for (uint64_t ended = empty & before; ended != 0; ended &= ended - 1) ++ended_records;
     uint64_t line_ends = newlines & before;
