@@ -341,7 +341,8 @@ std::size_t find_byte_stop(const unsigned char* bytes, std::size_t i, std::size_
 // The length of the UTF-8 character at i (its first byte above 0x7F) when
 // it is well-formed, ends before `end` and is none of U+FEFF, U+FFFE,
 // U+FFFF (which the decoders drop or report); 0 otherwise.
-std::size_t clean_utf8_length(const unsigned char* bytes, std::size_t i, std::size_t end) {
+[[gnu::always_inline]] inline std::size_t clean_utf8_length(const unsigned char* bytes, std::size_t i,
+                                                            std::size_t end) {
   unsigned first = bytes[i];
   std::size_t length = first < 0xC2   ? 0
                        : first < 0xE0 ? 2
