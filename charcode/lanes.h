@@ -115,6 +115,13 @@ inline void byte_chunk_marks(const unsigned char* bytes, uint64_t& newlines, uin
   for (int k = 0; k < 4; ++k) unclean |= uint64_t{top_bits(low[k])} << (16 * k);
 }
 
+// Bit k set for each of the 64 bytes at `bytes` that equals `value`.
+inline uint64_t byte_chunk_equal(const unsigned char* bytes, unsigned char value) {
+  return uint64_t{bytes_equal(bytes, value)} | uint64_t{bytes_equal(bytes + 16, value)} << 16 |
+         uint64_t{bytes_equal(bytes + 32, value)} << 32 |
+         uint64_t{bytes_equal(bytes + 48, value)} << 48;
+}
+
 typedef uint16_t SixteenUnitLanes __attribute__((vector_size(32)));
 
 // Narrows sixteen (or eight) units and says whether all are below 0x80.
@@ -257,6 +264,12 @@ inline uint32_t bytes_matching(const unsigned char* bytes, unsigned char a) {
     unsigned char byte = bytes[j];
     bits |= static_cast<uint32_t>(byte == a || byte == 0 || byte >= 0x80) << j;
   }
+  return bits;
+}
+
+inline uint64_t byte_chunk_equal(const unsigned char* bytes, unsigned char value) {
+  uint64_t bits = 0;
+  for (int k = 0; k < 64; ++k) bits |= static_cast<uint64_t>(bytes[k] == value) << k;
   return bits;
 }
 

@@ -14,6 +14,10 @@
 #include <cstring>
 #include <type_traits>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "charcode/charcode.h"
 #include "charcode/lanes.h"
 #include "driver/messages.h"
@@ -385,6 +389,9 @@ struct LabelFilter {
   int count;  // prefixes in use; 0 when first_bytes decides
   uint64_t prefix[LinePass::MAX_LABEL_PREFIXES];
   uint64_t mask[LinePass::MAX_LABEL_PREFIXES];
+  unsigned char first[LinePass::MAX_LABEL_PREFIXES];   // each prefix's first two bytes
+  unsigned char second[LinePass::MAX_LABEL_PREFIXES];
+  bool one_byte = false;  // some prefix is a single byte: the second tells nothing
   uint64_t prefix16[LinePass::MAX_LABEL_PREFIXES];  // the same in UTF-16LE
   uint64_t mask16[LinePass::MAX_LABEL_PREFIXES];
   const uint64_t* first_bytes;  // null: any label may be chosen
@@ -396,6 +403,12 @@ struct LabelFilter {
       mask[k] = pass.label_prefix_mask[k];
       prefix16[k] = pass.label_prefix16[k];
       mask16[k] = pass.label_prefix16_mask[k];
+      unsigned char head[8], head_mask[8];
+      std::memcpy(head, &prefix[k], sizeof head);
+      std::memcpy(head_mask, &mask[k], sizeof head_mask);
+      first[k] = head[0];
+      second[k] = head[1];
+      one_byte = one_byte || head_mask[1] == 0;
     }
   }
   // The same for a UTF-16LE line, by its first four units.
@@ -423,81 +436,67 @@ struct LabelFilter {
   }
 };
 
-// The end of a stretch of lines from `from` (a line's start, not an empty
-// line) that pass as a whole: none begins with a byte that may begin a
-// chosen label or with a byte above 0x7F, every byte is clean (ASCII but 0,
-// or whole clean UTF-8 characters when both codes are UTF-8), and no empty
-// line follows another (those are squeezed). Looked at 64 bytes at a time,
-// so a line that passes costs no work of its own. `records` counts the
-// empty lines inside the stretch: each ends a record. When the stretch
-// stops at a line whose label is chosen, `chosen_colon` is that label's ':'
-// (the stretch then ends at the line's start).
-std::size_t clean_stretch_end(const LinePass& pass, const unsigned char* bytes, std::size_t from,
-                              std::size_t end, int32_t& records, std::size_t& chosen_colon) {
-  static_assert(STREAM_PADDING >= 64);
-  constexpr uint64_t ALL = ~uint64_t{0};
-  const LabelFilter filter(pass);
-  int32_t ended_records = 0;      // empty lines passed
-  std::size_t passed = from;      // one past the last whole line so far
-  uint64_t line_start_carry = 1;  // the next piece's first byte begins a line
-  uint64_t character_rest = 0;    // bytes of a character begun in the last piece
-  uint64_t chosen_start = 0;      // the bit of the chosen line's start, once found
-  for (std::size_t i = from; i < end; i += 64) {
-    uint64_t newlines, unclean;  // unclean: 0 and bytes above 0x7F
-    byte_chunk_marks(bytes + i, newlines, unclean);
-    uint64_t beyond = end - i < 64 ? ALL << (end - i) : 0;  // the padding after the block
-    newlines &= ~beyond;
-    unclean &= ~character_rest & ~beyond;
-    character_rest = 0;
-    uint64_t starts = (newlines << 1) | line_start_carry;
-    line_start_carry = newlines >> 63;
-    uint64_t empty = starts & newlines;
-    // An empty line stops the stretch when another follows it, or when the
-    // byte after it is not in this piece.
-    uint64_t stops = beyond | (empty & ((newlines >> 1) | (beyond >> 1) | uint64_t{1} << 63));
-    for (uint64_t s = starts & ~newlines & ~beyond; s != 0; s &= s - 1) {
-      std::size_t line = i + static_cast<std::size_t>(std::countr_zero(s));
-      unsigned first = bytes[line];
-      if (first < 0x80 && !filter.may_begin(bytes + line)) continue;
-      // A label that begins like a listed one is asked about in full; one
-      // that is not all ASCII never passes.
-      std::size_t label_end = first < 0x80 ? find_byte_stop<true>(bytes, line, end) : end;
-      bool chosen = label_end != end && bytes[label_end] == COLON &&
-                    pass.may_be_chosen(bytes + line, label_end + 1 - line);
-      if (chosen || label_end == end || (bytes[label_end] != COLON && bytes[label_end] != NEWLINE)) {
-        if (chosen) {
-          chosen_colon = label_end;
-          chosen_start = s & (0 - s);
-        }
-        stops |= s & (0 - s);
-        break;
-      }
-    }
-    // Characters outside ASCII, in order, up to the first stop.
-    while (unclean != 0) {
-      uint64_t bit = unclean & (0 - unclean);
-      if (stops != 0 && (stops & (0 - stops)) <= bit) break;
-      std::size_t p = i + static_cast<std::size_t>(std::countr_zero(unclean));
-      std::size_t length = pass.utf8 ? clean_utf8_length(bytes, p, end) : 0;
-      if (length == 0) {
-        stops |= bit;
-        break;
-      }
-      std::size_t last = p + length - i;  // one past the character, from the piece's start
-      unclean &= last >= 64 ? 0 : ALL << last;
-      if (last > 64) character_rest = (uint64_t{1} << (last - 64)) - 1;
-    }
-    // The chosen line is where the stretch ends only when nothing stops it
-    // before (an unclean byte, a second empty line): else it is met again.
-    if (chosen_start != 0 && (stops & (0 - stops)) != chosen_start) chosen_colon = NO_CHOSEN_LINE;
-    uint64_t before = stops != 0 ? (stops & (0 - stops)) - 1 : ALL;
-    for (uint64_t ended = empty & before; ended != 0; ended &= ended - 1) ++ended_records;
-    uint64_t line_ends = newlines & before;
-    if (line_ends != 0) passed = i + 64 - static_cast<std::size_t>(std::countl_zero(line_ends));
-    if (stops != 0) break;
+#include "io/stretch_scan.inc"
+
+}  // namespace
+
+// The same scan with 32-byte lanes, for processors that have them.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KUNPACK_AVX2_SCAN 1
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+namespace avx2_scan {
+namespace {
+
+inline uint64_t byte_chunk_equal(const unsigned char* bytes, unsigned char value) {
+  const __m256i wanted = _mm256_set1_epi8(static_cast<char>(value));
+  auto mask = [&wanted](const unsigned char* at) {
+    __m256i lanes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lanes, wanted))));
+  };
+  return mask(bytes) | mask(bytes + 32) << 32;
+}
+
+inline void byte_chunk_marks(const unsigned char* bytes, uint64_t& newlines, uint64_t& unclean) {
+  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+  const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32));
+  const __m256i newline = _mm256_set1_epi8('\n');
+  const __m256i one = _mm256_set1_epi8(1);
+  auto mask = [](__m256i lanes) {
+    return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(lanes)));
+  };
+  newlines = mask(_mm256_cmpeq_epi8(low, newline)) | mask(_mm256_cmpeq_epi8(high, newline)) << 32;
+  // Taken as signed, 0 and the bytes above 0x7F are those below 1.
+  unclean = mask(_mm256_cmpgt_epi8(one, low)) | mask(_mm256_cmpgt_epi8(one, high)) << 32;
+}
+
+#include "io/stretch_scan.inc"
+
+}  // namespace
+}  // namespace avx2_scan
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif
+
+namespace {
+
+// The stretch scan for this processor.
+std::size_t clean_stretch_end_here(const LinePass& pass, const unsigned char* bytes,
+                                   std::size_t from, std::size_t end, int32_t& records,
+                                   std::size_t& chosen_colon) {
+#ifdef KUNPACK_AVX2_SCAN
+  if (record_scan_avx2) {
+    return avx2_scan::clean_stretch_end(pass, bytes, from, end, records, chosen_colon);
   }
-  records += ended_records;
-  return passed;
+#endif
+  return clean_stretch_end(pass, bytes, from, end, records, chosen_colon);
 }
 
 // Whether the line at i would pass straight through as far as its label
@@ -804,7 +803,7 @@ std::size_t passing_lines_end(const LinePass& pass, const InputStream& in, int32
       continue;
     }
     if (pass.label_starts != nullptr) {
-      std::size_t stretch_end = clean_stretch_end(pass, bytes, i, end, records, chosen_colon);
+      std::size_t stretch_end = clean_stretch_end_here(pass, bytes, i, end, records, chosen_colon);
       if (chosen_colon != NO_CHOSEN_LINE) return stretch_end;
       if (stretch_end != i) {
         i = stretch_end;
@@ -1151,6 +1150,11 @@ bool read_units_step(RecordBuild& build, ReaderState& state, InputStream& in) {
 }  // namespace
 
 std::size_t record_piece_bytes = std::size_t{1} << 20;
+#ifdef KUNPACK_AVX2_SCAN
+bool record_scan_avx2 = __builtin_cpu_supports("avx2");
+#else
+bool record_scan_avx2 = false;
+#endif
 
 FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans,
                        const LinePass* pass) {

@@ -63,6 +63,9 @@ struct LinePass {
 // before the piece is returned); in.record_open then tells that the record
 // goes on in the next piece.
 extern std::size_t record_piece_bytes;
+// Whether lines that pass are scanned 32 bytes at a time (AVX2), where the
+// processor can; the tests run both scans.
+extern bool record_scan_avx2;
 FieldSpan* record_next(InputStream& in, StorageArea& chars, StorageArea& spans,
                        const LinePass* pass = nullptr);
 // Next record of the current file, or null when it has none.

@@ -107,6 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   record_piece_bytes = size % 48;
   std::string passed, reference;
   int32_t errors_before = error_count;
+  static const bool wide_scan = record_scan_avx2;
+  record_scan_avx2 = wide_scan && size % 2 == 0;  // both scans, where both exist
   read_all(bytes, (data[0] / 64) % 3, &passed);
   int32_t passed_errors = error_count - errors_before;
   read_all(bytes, -1, &reference);

@@ -205,8 +205,11 @@ TEST(ReaderTest, BulkReaderAndPassedLinesAgreeWithReference) {
       Reading bulk = read_bytes(bytes, 3);
       ASSERT_TRUE(bulk.records == reference.records && bulk.messages == reference.messages);
       record_piece_bytes = round % 3 == 0 ? whole_records : random() % 40;
+      const bool wide_scan = record_scan_avx2;
       for (int how : {0, 1, 2}) {
+        record_scan_avx2 = wide_scan && how != 1;  // the 16-byte scan too, where both exist
         Reading p = read_bytes(bytes, how, round % 10 == 0);
+        record_scan_avx2 = wide_scan;
         ASSERT_TRUE(p.output == reference.output && p.messages == reference.messages) << how;
       }
     }
