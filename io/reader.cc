@@ -436,6 +436,69 @@ struct LabelFilter {
   }
 };
 
+// The UTF-16LE unit at position p of the block.
+Unit utf16le_at(const unsigned char* bytes, std::size_t p) {
+  return static_cast<Unit>(bytes[p] | bytes[p + 1] << 8);
+}
+
+// As find_byte_stop, over UTF-16LE units: the position of the first whole
+// unit from i that may end a clean line (a newline, ':' when `in_label`, or
+// one that is not clean), or end; values 64 bytes at a time.
+template <bool in_label>
+std::size_t find_utf16le_stop(const unsigned char* bytes, std::size_t i, std::size_t end) {
+  static_assert(STREAM_PADDING >= 64);
+  if constexpr (!in_label) {
+    for (; i + 2 <= end; i += 64) {
+      uint64_t bits = 0;
+      for (int k = 0; k < 4; ++k) {
+        bits |= uint64_t{utf16le_line_stops(bytes + i + 16 * k, false)} << (16 * k);
+      }
+      if (bits != 0) {
+        std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
+        return found + 2 <= end ? found : end;
+      }
+    }
+    return end;
+  }
+  for (; i + 2 <= end; i += 16) {
+    uint32_t bits = utf16le_line_stops(bytes + i, in_label);
+    if (bits != 0) {
+      std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
+      return found + 2 <= end ? found : end;
+    }
+  }
+  return end;
+}
+
+// Whether the UTF-16LE line at i passes as far as its label tells (as
+// label_passes); `stop` is set to the label's ':' or the line's newline,
+// and `chosen` tells that the label is all ASCII and chosen.
+bool utf16le_label_passes(const LinePass& pass, const unsigned char* bytes, std::size_t i,
+                          std::size_t end, std::size_t& stop, bool& chosen) {
+  chosen = false;
+  stop = find_utf16le_stop<true>(bytes, i, end);
+  if (stop == end) return false;
+  if (utf16le_at(bytes, stop) == NEWLINE) return true;
+  if (utf16le_at(bytes, stop) != COLON) return false;
+  constexpr std::size_t kLongestLabel = 128;
+  unsigned char label[kLongestLabel + LANES];  // the caller may read LANES past the label
+  std::size_t length = (stop + 2 - i) / 2;
+  if (length > kLongestLabel) return false;
+  Unit units[kLongestLabel + 8];
+  if constexpr (std::endian::native == std::endian::little) {
+    // Sixteen bytes at a time: a copy of any other length is a slow loop
+    // for a label this short. The block's padding is readable.
+    for (std::size_t k = 0; k < 2 * length; k += 16) {
+      std::memcpy(reinterpret_cast<unsigned char*>(units) + k, bytes + i + k, 16);
+    }
+  } else {
+    for (std::size_t k = 0; k < length; ++k) units[k] = utf16le_at(bytes, i + 2 * k);
+  }
+  if (narrow_ascii_prefix(units, length, label) != length) return false;
+  chosen = pass.may_be_chosen(label, length);
+  return !chosen;
+}
+
 #include "io/stretch_scan.inc"
 
 }  // namespace
@@ -459,6 +522,31 @@ inline uint64_t byte_chunk_equal(const unsigned char* bytes, unsigned char value
     return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lanes, wanted))));
   };
   return mask(bytes) | mask(bytes + 32) << 32;
+}
+
+inline void utf16le_chunk_marks(const unsigned char* bytes, uint32_t& newlines, uint32_t& unclean) {
+  const __m256i newline = _mm256_set1_epi16(0x0A);
+  auto marks = [&newline](const unsigned char* at, __m256i& is_newline, __m256i& other) {
+    __m256i lanes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    is_newline = _mm256_cmpeq_epi16(lanes, newline);
+    __m256i stop = _mm256_or_si256(
+        _mm256_cmpeq_epi16(_mm256_and_si256(lanes, _mm256_set1_epi16(static_cast<short>(0xFFF5))),
+                           _mm256_setzero_si256()),
+        _mm256_cmpeq_epi16(_mm256_or_si256(lanes, _mm256_set1_epi16(0x0101)),
+                           _mm256_set1_epi16(-1)));
+    other = _mm256_andnot_si256(is_newline, stop);
+  };
+  __m256i newline_low, other_low, newline_high, other_high;
+  marks(bytes, newline_low, other_low);
+  marks(bytes + 32, newline_high, other_high);
+  // Packing works within 128-bit halves; the permutation puts the units
+  // back in order.
+  auto pack = [](__m256i low, __m256i high) {
+    __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi16(low, high), 0xD8);
+    return static_cast<uint32_t>(_mm256_movemask_epi8(packed));
+  };
+  newlines = pack(newline_low, newline_high);
+  unclean = pack(other_low, other_high);
 }
 
 inline void byte_chunk_marks(const unsigned char* bytes, uint64_t& newlines, uint64_t& unclean) {
@@ -497,6 +585,17 @@ std::size_t clean_stretch_end_here(const LinePass& pass, const unsigned char* by
   }
 #endif
   return clean_stretch_end(pass, bytes, from, end, records, chosen_colon);
+}
+
+std::size_t clean_utf16le_stretch_end_here(const LinePass& pass, const unsigned char* bytes,
+                                           std::size_t from, std::size_t end, int32_t& records,
+                                           std::size_t& chosen_colon) {
+#ifdef KUNPACK_AVX2_SCAN
+  if (record_scan_avx2) {
+    return avx2_scan::clean_utf16le_stretch_end(pass, bytes, from, end, records, chosen_colon);
+  }
+#endif
+  return clean_utf16le_stretch_end(pass, bytes, from, end, records, chosen_colon);
 }
 
 // Whether the line at i would pass straight through as far as its label
@@ -825,117 +924,6 @@ std::size_t passing_lines_end(const LinePass& pass, const InputStream& in, int32
   return i;
 }
 
-// The UTF-16LE unit at position p of the block.
-Unit utf16le_at(const unsigned char* bytes, std::size_t p) {
-  return static_cast<Unit>(bytes[p] | bytes[p + 1] << 8);
-}
-
-// As find_byte_stop, over UTF-16LE units: the position of the first whole
-// unit from i that may end a clean line (a newline, ':' when `in_label`, or
-// one that is not clean), or end; values 64 bytes at a time.
-template <bool in_label>
-std::size_t find_utf16le_stop(const unsigned char* bytes, std::size_t i, std::size_t end) {
-  static_assert(STREAM_PADDING >= 64);
-  if constexpr (!in_label) {
-    for (; i + 2 <= end; i += 64) {
-      uint64_t bits = 0;
-      for (int k = 0; k < 4; ++k) {
-        bits |= uint64_t{utf16le_line_stops(bytes + i + 16 * k, false)} << (16 * k);
-      }
-      if (bits != 0) {
-        std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
-        return found + 2 <= end ? found : end;
-      }
-    }
-    return end;
-  }
-  for (; i + 2 <= end; i += 16) {
-    uint32_t bits = utf16le_line_stops(bytes + i, in_label);
-    if (bits != 0) {
-      std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
-      return found + 2 <= end ? found : end;
-    }
-  }
-  return end;
-}
-
-// Whether the UTF-16LE line at i passes as far as its label tells (as
-// label_passes); `stop` is set to the label's ':' or the line's newline,
-// and `chosen` tells that the label is all ASCII and chosen.
-bool utf16le_label_passes(const LinePass& pass, const unsigned char* bytes, std::size_t i,
-                          std::size_t end, std::size_t& stop, bool& chosen) {
-  chosen = false;
-  stop = find_utf16le_stop<true>(bytes, i, end);
-  if (stop == end) return false;
-  if (utf16le_at(bytes, stop) == NEWLINE) return true;
-  if (utf16le_at(bytes, stop) != COLON) return false;
-  constexpr std::size_t kLongestLabel = 128;
-  unsigned char label[kLongestLabel + LANES];  // the caller may read LANES past the label
-  std::size_t length = (stop + 2 - i) / 2;
-  if (length > kLongestLabel) return false;
-  Unit units[kLongestLabel + 8];
-  if constexpr (std::endian::native == std::endian::little) {
-    // Sixteen bytes at a time: a copy of any other length is a slow loop
-    // for a label this short. The block's padding is readable.
-    for (std::size_t k = 0; k < 2 * length; k += 16) {
-      std::memcpy(reinterpret_cast<unsigned char*>(units) + k, bytes + i + k, 16);
-    }
-  } else {
-    for (std::size_t k = 0; k < length; ++k) units[k] = utf16le_at(bytes, i + 2 * k);
-  }
-  if (narrow_ascii_prefix(units, length, label) != length) return false;
-  chosen = pass.may_be_chosen(label, length);
-  return !chosen;
-}
-
-// As clean_stretch_end, over UTF-16LE units: a stretch of whole lines from
-// `from` whose labels are ASCII and not chosen and whose units are clean
-// (none of 0, U+FEFF, U+FFFE, U+FFFF, nor the few controls that share
-// their cheap test), 32 units at a time, one bit per unit. Empty lines
-// end records as there.
-std::size_t clean_utf16le_stretch_end(const LinePass& pass, const unsigned char* bytes,
-                                      std::size_t from, std::size_t end, int32_t& records,
-                                      std::size_t& chosen_colon) {
-  static_assert(STREAM_PADDING >= 64);
-  constexpr uint32_t ALL = ~uint32_t{0};
-  const LabelFilter filter(pass);
-  std::size_t passed = from;      // one past the last whole line so far
-  uint32_t line_start_carry = 1;  // the next piece's first unit begins a line
-  for (std::size_t i = from; i < end; i += 64) {
-    uint32_t newlines, unclean;  // bit u: unit u of the 32 from i
-    utf16le_chunk_marks(bytes + i, newlines, unclean);
-    std::size_t whole = (end - i) / 2;  // whole units from i
-    uint32_t beyond = whole < 32 ? ALL << whole : 0;
-    newlines &= ~beyond;
-    unclean &= ~beyond;
-    uint32_t starts = ((newlines << 1) | line_start_carry) & ~beyond;
-    line_start_carry = newlines >> 31;
-    uint32_t empty = starts & newlines;
-    // As in clean_stretch_end: an empty line stops the stretch when another
-    // follows it or the unit after it is not in this piece.
-    uint32_t stops = beyond | unclean | (empty & ((newlines >> 1) | (beyond >> 1) | 1u << 31));
-    for (uint32_t s = starts & ~newlines; s != 0; s &= s - 1) {
-      uint32_t bit = s & (0 - s);
-      if (stops != 0 && (stops & (0 - stops)) <= bit) break;
-      std::size_t line = i + 2 * static_cast<std::size_t>(std::countr_zero(s));
-      if (!filter.may_begin_utf16le(bytes + line)) continue;
-      std::size_t stop;
-      bool chosen;
-      if (!utf16le_label_passes(pass, bytes, line, end, stop, chosen)) {
-        if (chosen) chosen_colon = stop;
-        stops |= bit;
-        break;
-      }
-    }
-    uint32_t before = stops != 0 ? (stops & (0 - stops)) - 1 : ALL;
-    for (uint32_t ended = empty & before; ended != 0; ended &= ended - 1) ++records;
-    uint32_t line_ends = newlines & before;
-    if (line_ends != 0) passed = i + 2 * (32 - static_cast<std::size_t>(std::countl_zero(line_ends)));
-    if (stops != 0) break;
-  }
-  return passed;
-}
-
 // As passing_lines_end, for UTF-16LE; a label is asked about in its ASCII
 // bytes, and one that is not ASCII does not pass.
 std::size_t passing_utf16le_lines_end(const LinePass& pass, const InputStream& in,
@@ -950,7 +938,8 @@ std::size_t passing_utf16le_lines_end(const LinePass& pass, const InputStream& i
       i += 2;
       continue;
     }
-    std::size_t stretch_end = clean_utf16le_stretch_end(pass, bytes, i, end, records, chosen_colon);
+    std::size_t stretch_end =
+        clean_utf16le_stretch_end_here(pass, bytes, i, end, records, chosen_colon);
     if (chosen_colon != NO_CHOSEN_LINE || stretch_end == i) return stretch_end;
     i = stretch_end;
   }
