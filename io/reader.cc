@@ -1140,7 +1140,12 @@ bool read_units_step(RecordBuild& build, ReaderState& state, InputStream& in) {
 
 std::size_t record_piece_bytes = std::size_t{1} << 20;
 #ifdef KUNPACK_AVX2_SCAN
-bool record_scan_avx2 = __builtin_cpu_supports("avx2");
+// Set before main runs: the processor's features are read first, as a
+// static initializer may run before the library has read them itself.
+bool record_scan_avx2 = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+}();
 #else
 bool record_scan_avx2 = false;
 #endif
