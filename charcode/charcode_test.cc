@@ -227,32 +227,39 @@ TEST(BulkTest, DecodersAndWritersAgreeWithTheirReference) {
   }
 }
 
-// The lane operations against their definitions, one lane at a time, on
-// random lanes where every interesting value is common.
-TEST(LanesTest, AgreeWithLaneByLaneDefinitions) {
+// The vector forms of the lane operations against their lane-by-lane forms,
+// on random lanes where every interesting value is common.
+TEST(LanesTest, AgreeWithLaneByLaneForms) {
   std::mt19937 random(11);
-  const unsigned char kBytes[] = {0, 1, '\n', ':', 0x7F, 0x80, 0xC3, 0xFF, 'a'};
+  const unsigned char kBytes[] = {0, 1, '\n', ':', 0x7F, 0x80, 0xC3, 0xFE, 0xFF, 'a'};
   const Unit kUnits[] = {0, '\n', ':', 0x7F, 0x80, 0xFF, 0x100, 0x3A0A, 0xFFFF, 'a'};
   for (int round = 0; round < 3000; ++round) {
-    unsigned char bytes[LANES], narrow[2 * LANES];
+    unsigned char bytes[64], narrow[2 * LANES], lane_narrow[LANES];  // room GCC asks for
     Unit units[LANES], wide[LANES];
-    uint32_t newline_bits = 0, stop_bits = 0, top = 0;
-    std::size_t first_stop = LANES, ascii = 0;
-    for (std::size_t j = LANES; j-- > 0;) {
-      bytes[j] = round % 2 ? kBytes[random() % 9] : static_cast<unsigned char>(random());
-      units[j] = round % 3 ? kUnits[random() % 10] : static_cast<Unit>(random());
-      if (round % 5 == 0) units[j] &= 0x7F;
-      newline_bits |= static_cast<uint32_t>(bytes[j] == '\n') << j;
-      stop_bits |= static_cast<uint32_t>(bytes[j] == ':' || bytes[j] == 0 || bytes[j] >= 0x80) << j;
-      top |= static_cast<uint32_t>(bytes[j] >= 0x80) << j;
-      if (Unit u = units[j]; u == '\n' || u == 0 || u == 0xFFFF || u == ':') first_stop = j;
-      ascii = units[j] < 0x80 ? ascii + 1 : 0;
+    for (auto& byte : bytes) byte = round % 2 ? kBytes[random() % 10] : static_cast<unsigned char>(random());
+    std::size_t ascii = 0;  // units below 0x80 at the start
+    for (auto& unit : units) {
+      unit = round % 3 ? kUnits[random() % 10] : static_cast<Unit>(random());
+      if (round % 5 == 0) unit &= 0x7F;
+      ascii = ascii == static_cast<std::size_t>(&unit - units) && unit < 0x80 ? ascii + 1 : ascii;
     }
-    ASSERT_EQ(top_bits_by_words(bytes), top);
-    ASSERT_EQ(bytes_matching(bytes, ':'), stop_bits);
-    ASSERT_EQ(bytes_equal(bytes, '\n'), newline_bits);
-    ASSERT_EQ(find_unit_of(units, '\n', 0, 0xFFFF, ':'), first_stop);
-    ASSERT_EQ(narrow_sixteen_if_ascii(units, narrow), ascii == LANES);
+    uint64_t newlines[2], unclean[2];
+    uint32_t unit_newlines[2], unit_unclean[2];
+    byte_chunk_marks(bytes, newlines[0], unclean[0]);
+    by_lane::byte_chunk_marks(bytes, newlines[1], unclean[1]);
+    utf16le_chunk_marks(bytes, unit_newlines[0], unit_unclean[0]);
+    by_lane::utf16le_chunk_marks(bytes, unit_newlines[1], unit_unclean[1]);
+    ASSERT_TRUE(newlines[0] == newlines[1] && unclean[0] == unclean[1]);
+    ASSERT_TRUE(unit_newlines[0] == unit_newlines[1] && unit_unclean[0] == unit_unclean[1]);
+    ASSERT_EQ(byte_chunk_equal(bytes, ':'), by_lane::byte_chunk_equal(bytes, ':'));
+    ASSERT_EQ(top_bits_by_words(bytes), (unclean[1] & 0xFFFF) & ~by_lane::bytes_equal(bytes, 0));
+    ASSERT_EQ(bytes_matching(bytes, ':'), by_lane::bytes_matching(bytes, ':'));
+    ASSERT_EQ(bytes_equal(bytes, '\n'), by_lane::bytes_equal(bytes, '\n'));
+    for (bool colon : {false, true}) ASSERT_EQ(utf16le_line_stops(bytes, colon), by_lane::utf16le_line_stops(bytes, colon));
+    ASSERT_EQ(find_unit_of(units, '\n', 0, 0xFFFF, ':'), by_lane::find_unit_of(units, '\n', 0, 0xFFFF, ':'));
+    ASSERT_EQ(narrow_sixteen_if_ascii(units, narrow), by_lane::narrow_sixteen_if_ascii(units, lane_narrow));
+    ASSERT_EQ(narrow_eight_if_ascii(units, narrow), by_lane::narrow_eight_if_ascii(units, lane_narrow));
+    ASSERT_TRUE(std::equal(narrow, narrow + 8, lane_narrow));
     for (std::size_t count = 0; count <= LANES; ++count) {
       ASSERT_EQ(narrow_ascii_prefix(units, count, narrow), std::min(ascii, count));
       ASSERT_TRUE(std::equal(narrow, narrow + std::min(ascii, count), units));

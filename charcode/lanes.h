@@ -42,6 +42,86 @@ inline uint32_t top_bits_by_words(const unsigned char* bytes) {
   return bits;
 }
 
+// The same operations one lane at a time: the forms for other compilers,
+// and what the vector forms must give (a test compares them).
+namespace by_lane {
+
+inline void utf16le_chunk_marks(const unsigned char* bytes, uint32_t& newlines, uint32_t& unclean) {
+  newlines = unclean = 0;
+  for (std::size_t j = 0; j < 32; ++j) {
+    unsigned unit = bytes[2 * j] | bytes[2 * j + 1] << 8;
+    bool stop = (unit & 0xFFF5) == 0 || (unit | 0x0101) == 0xFFFF;
+    newlines |= static_cast<uint32_t>(unit == 0x0A) << j;
+    unclean |= static_cast<uint32_t>(stop && unit != 0x0A) << j;
+  }
+}
+
+inline uint32_t utf16le_line_stops(const unsigned char* bytes, bool with_colon) {
+  uint32_t bits = 0;
+  for (std::size_t j = 0; j < 8; ++j) {
+    unsigned unit = bytes[2 * j] | bytes[2 * j + 1] << 8;
+    bool stop = (unit & 0xFFF5) == 0 || (unit | 0x0101) == 0xFFFF || (with_colon && unit == 0x3A);
+    bits |= static_cast<uint32_t>(stop) * (3u << (2 * j));
+  }
+  return bits;
+}
+
+inline bool narrow_lanes_if_ascii(const Unit* units, std::size_t count, unsigned char* bytes) {
+  Unit any = 0;
+  for (std::size_t j = 0; j < count; ++j) {
+    any |= units[j];
+    bytes[j] = static_cast<unsigned char>(units[j]);
+  }
+  return any < 0x80;
+}
+
+inline bool narrow_sixteen_if_ascii(const Unit* units, unsigned char* bytes) {
+  return narrow_lanes_if_ascii(units, LANES, bytes);
+}
+
+inline bool narrow_eight_if_ascii(const Unit* units, unsigned char* bytes) {
+  return narrow_lanes_if_ascii(units, 8, bytes);
+}
+
+inline uint32_t bytes_matching(const unsigned char* bytes, unsigned char a) {
+  uint32_t bits = 0;
+  for (std::size_t j = 0; j < LANES; ++j) {
+    unsigned char byte = bytes[j];
+    bits |= static_cast<uint32_t>(byte == a || byte == 0 || byte >= 0x80) << j;
+  }
+  return bits;
+}
+
+inline uint64_t byte_chunk_equal(const unsigned char* bytes, unsigned char value) {
+  uint64_t bits = 0;
+  for (int k = 0; k < 64; ++k) bits |= static_cast<uint64_t>(bytes[k] == value) << k;
+  return bits;
+}
+
+inline void byte_chunk_marks(const unsigned char* bytes, uint64_t& newlines, uint64_t& unclean) {
+  newlines = unclean = 0;
+  for (int k = 0; k < 64; ++k) {
+    newlines |= static_cast<uint64_t>(bytes[k] == '\n') << k;
+    unclean |= static_cast<uint64_t>(bytes[k] == 0 || bytes[k] >= 0x80) << k;
+  }
+}
+
+inline uint32_t bytes_equal(const unsigned char* bytes, unsigned char value) {
+  uint32_t bits = 0;
+  for (std::size_t j = 0; j < LANES; ++j) bits |= static_cast<uint32_t>(bytes[j] == value) << j;
+  return bits;
+}
+
+inline std::size_t find_unit_of(const Unit* units, Unit a, Unit b, Unit c, Unit d) {
+  for (std::size_t j = 0; j < LANES; ++j) {
+    Unit unit = units[j];
+    if (unit == a || unit == b || unit == c || unit == d) return j;
+  }
+  return LANES;
+}
+
+}  // namespace by_lane
+
 #if defined(__GNUC__)
 
 typedef uint16_t UnitLanes __attribute__((vector_size(16)));    // 8 units
@@ -221,79 +301,15 @@ inline void utf16le_chunk_marks(const unsigned char* bytes, uint32_t& newlines, 
 
 #else
 
-inline void utf16le_chunk_marks(const unsigned char* bytes, uint32_t& newlines, uint32_t& unclean) {
-  newlines = unclean = 0;
-  for (std::size_t j = 0; j < 32; ++j) {
-    unsigned unit = bytes[2 * j] | bytes[2 * j + 1] << 8;
-    bool stop = (unit & 0xFFF5) == 0 || (unit | 0x0101) == 0xFFFF;
-    newlines |= static_cast<uint32_t>(unit == 0x0A) << j;
-    unclean |= static_cast<uint32_t>(stop && unit != 0x0A) << j;
-  }
-}
-
-inline uint32_t utf16le_line_stops(const unsigned char* bytes, bool with_colon) {
-  uint32_t bits = 0;
-  for (std::size_t j = 0; j < 8; ++j) {
-    unsigned unit = bytes[2 * j] | bytes[2 * j + 1] << 8;
-    bool stop = (unit & 0xFFF5) == 0 || (unit | 0x0101) == 0xFFFF || (with_colon && unit == 0x3A);
-    bits |= static_cast<uint32_t>(stop) * (3u << (2 * j));
-  }
-  return bits;
-}
-
-inline bool narrow_lanes_if_ascii(const Unit* units, std::size_t count, unsigned char* bytes) {
-  Unit any = 0;
-  for (std::size_t j = 0; j < count; ++j) {
-    any |= units[j];
-    bytes[j] = static_cast<unsigned char>(units[j]);
-  }
-  return any < 0x80;
-}
-
-inline bool narrow_sixteen_if_ascii(const Unit* units, unsigned char* bytes) {
-  return narrow_lanes_if_ascii(units, LANES, bytes);
-}
-
-inline bool narrow_eight_if_ascii(const Unit* units, unsigned char* bytes) {
-  return narrow_lanes_if_ascii(units, 8, bytes);
-}
-
-inline uint32_t bytes_matching(const unsigned char* bytes, unsigned char a) {
-  uint32_t bits = 0;
-  for (std::size_t j = 0; j < LANES; ++j) {
-    unsigned char byte = bytes[j];
-    bits |= static_cast<uint32_t>(byte == a || byte == 0 || byte >= 0x80) << j;
-  }
-  return bits;
-}
-
-inline uint64_t byte_chunk_equal(const unsigned char* bytes, unsigned char value) {
-  uint64_t bits = 0;
-  for (int k = 0; k < 64; ++k) bits |= static_cast<uint64_t>(bytes[k] == value) << k;
-  return bits;
-}
-
-inline void byte_chunk_marks(const unsigned char* bytes, uint64_t& newlines, uint64_t& unclean) {
-  newlines = unclean = 0;
-  for (int k = 0; k < 64; ++k) {
-    newlines |= static_cast<uint64_t>(bytes[k] == '\n') << k;
-    unclean |= static_cast<uint64_t>(bytes[k] == 0 || bytes[k] >= 0x80) << k;
-  }
-}
-
-inline uint32_t bytes_equal(const unsigned char* bytes, unsigned char value) {
-  uint32_t bits = 0;
-  for (std::size_t j = 0; j < LANES; ++j) bits |= static_cast<uint32_t>(bytes[j] == value) << j;
-  return bits;
-}
-
-inline std::size_t find_unit_of(const Unit* units, Unit a, Unit b, Unit c, Unit d) {
-  for (std::size_t j = 0; j < LANES; ++j) {
-    Unit unit = units[j];
-    if (unit == a || unit == b || unit == c || unit == d) return j;
-  }
-  return LANES;
-}
+using by_lane::utf16le_chunk_marks;
+using by_lane::utf16le_line_stops;
+using by_lane::narrow_sixteen_if_ascii;
+using by_lane::narrow_eight_if_ascii;
+using by_lane::bytes_matching;
+using by_lane::byte_chunk_equal;
+using by_lane::byte_chunk_marks;
+using by_lane::bytes_equal;
+using by_lane::find_unit_of;
 
 #endif
 
