@@ -258,6 +258,7 @@ TEST(LanesTest, AgreeWithLaneByLaneForms) {
     for (bool colon : {false, true}) ASSERT_EQ(utf16le_line_stops(bytes, colon), by_lane::utf16le_line_stops(bytes, colon));
     ASSERT_EQ(find_unit_of(units, '\n', 0, 0xFFFF, ':'), by_lane::find_unit_of(units, '\n', 0, 0xFFFF, ':'));
     ASSERT_EQ(narrow_sixteen_if_ascii(units, narrow), by_lane::narrow_sixteen_if_ascii(units, lane_narrow));
+    ASSERT_TRUE(std::equal(narrow, narrow + LANES, lane_narrow));
     ASSERT_EQ(narrow_eight_if_ascii(units, narrow), by_lane::narrow_eight_if_ascii(units, lane_narrow));
     ASSERT_TRUE(std::equal(narrow, narrow + 8, lane_narrow));
     for (std::size_t count = 0; count <= LANES; ++count) {

@@ -119,6 +119,16 @@ TEST(ReaderTest, RecordsSpansAndCodeErrors) {
   }
 }
 
+// Lines that pass never reach the table (the input's first line is read
+// before the block is there): a chosen line is there alone, its piece cut
+// before the line after it; written from its bytes, not even that.
+TEST(ReaderTest, PassedLinesStayOutOfTheTable) {
+  use_codes("C.UTF-8", 0);
+  const std::string input = "xa:0\nb:1\nxb:\xC3\xA9z\nc:3\n\nd:4\n\n";
+  EXPECT_EQ(read_bytes(input, 1).records, (Records{{u"xa:|0"}, {u"xb:|\xE9z"}}));
+  EXPECT_EQ(read_bytes(input, 2).records, (Records{{u"xa:|0"}}));
+}
+
 TEST(ReaderTest, FilesEndRecordsAndRestartTheirNumbers) {
   use_codes("C", 8);
   TempFiles files;

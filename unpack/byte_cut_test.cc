@@ -12,12 +12,19 @@ namespace unpack_test {
 namespace {
 
 struct ByteCutTest : EngineTest {
-  // The lines unpack_field_bytes writes for `line`, or "(declined)".
-  std::string cut_bytes(const FieldFormat& format, const std::string& line) {
+  // The lines unpack_field_bytes writes for `line` (its label ASCII), or "(declined)".
+  std::string cut_bytes(const FieldFormat& format, const std::string& line, bool utf16le = false) {
     MemoryOutput output;
     const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-    bool written = unpack_field_bytes(format, bytes, line.find(':') + 1, line.size(), false, output.out);
+    std::size_t label = line.find(utf16le ? std::string(":\0", 2) : ":") + (utf16le ? 2 : 1);
+    bool written = unpack_field_bytes(format, bytes, label, line.size(), utf16le, output.out);
     return written ? output.bytes() : "(declined)";
+  }
+  // UTF-8 text in UTF-16LE.
+  static std::string utf16le(const std::string& text) {
+    std::string bytes;
+    for (char16_t unit : units_of(text)) bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    return bytes;
   }
 };
 
@@ -56,6 +63,7 @@ TEST_F(ByteCutTest, GivesTheLinesOfUnpackFieldOrDeclines) {
       for (int n = static_cast<int>(random() % 12); n > 0; --n) line += kPieces[random() % 11];
       std::string expected = plan.usable ? run(line).out : "(declined)";
       EXPECT_EQ(cut_bytes(format, line), expected) << "line '" << line << "'";
+      EXPECT_EQ(cut_bytes(format, utf16le(line), true), plan.usable ? utf16le(expected) : expected);
     }
     EXPECT_EQ(cut_bytes(format, ":a;b"), "(declined)") << "an empty label is dropped elsewhere";
   }

@@ -46,6 +46,8 @@ TEST_F(DecompositionTest, Table) {
       {"f:+1@[0-9]@", "\t", "", "f:a1b2", "f:1\nf:2\n", ""},
       // Empty labels are consumed silently; "f" leaves the label out; names in messages.
       {"^g", "\t", "", ":x\ty", "", ""},
+      // An empty label writes nothing, but its pieces are still cut (and warned about).
+      {":(3)", "\t", "", ":abcdefgh", "", "Kunpack: field  truncated by the end of line at in.k(3).\n"},
       {"^f", "\t", "", "f:x\ty", "f:x\ty\n", ""},
       {"^g", "\t", "f", "f:x\ty", "x\ny\n", ""},
       {"größe:(2)", "\t", "", "größe:abc", "größe:ab\ngröße:c\n",
