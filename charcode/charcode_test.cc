@@ -128,6 +128,9 @@ TEST(EncoderTest, ReplacementRulesOfEachWriterAndNumbers) {
     EXPECT_EQ(output.bytes(), c.bytes) << c.locale << " " << c.code << " " << c.alone;
     EXPECT_EQ(alone, c.alone) << c.locale << " " << c.code;
   }
+  use_codes("C.UTF-8", 0, 0);  // the writer's result: the unit, or 0xFFFF for one not written
+  MemoryOutput lone;
+  EXPECT_TRUE(out_putwc(0xDC00, lone.out) == 0xFFFF && out_putwc(u'A', lone.out) == u'A');
   // Numbers: integers from the digit writer, as "%d" writes them; the others from the library.
   // clang-format off
   const std::pair<double, std::string> kNumbers[] = {{2.5, "2.5"}, {-0.0, "0"}, {2147483647.0, "2147483647"},

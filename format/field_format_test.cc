@@ -127,7 +127,7 @@ const std::pair<std::u16string, int32_t> kClassCases[] = {
     {u"%s", 4}, {u"%[a-z]", 4}, {u"%c", 5}, {u"%S", 132}, {u"%C", 133}, {u"%ws", 132}, {u"%wc", 133}, {u"%wd", 0}, {u"%ld", 129},
     {u"%hd", 65}, {u"%12lf", 131}, {u"%hs", 68}, {u"%lS", 132}, {u"%hS", 196}, {u"%hC", 197}, {u"%lq", 128}, {u"%hq", 64}, {u"%q", 0},
     {u"%", 0}, {u"%5", 0}, {u"%l", 128}, {u"%*d %s", 4}, {u"%*d", 0}, {u"%*%d", 1}, {u"%%%d", 1}, {u"%%", 0}, {u"x%%y%5u", 2},
-    {u"%*5d%*s%c", 5}, {std::u16string(200000, u'%') + u"%lu", CFMT_SIZE_L + CFMT_UNSIGNED},
+    {u"%*5d%*s%c", 5}, {u"%lwd", 128}, {std::u16string(200000, u'%') + u"%lu", CFMT_SIZE_L + CFMT_UNSIGNED},
 };
 // clang-format on
 
