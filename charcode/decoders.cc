@@ -4,6 +4,7 @@
 // a sequence, gives 0xFFFF with end_of_file set and no message. Each decoder
 // has a unit-by-unit reference and a bulk form that copies the common units
 // straight from the block and hands every other unit to the reference.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -169,7 +170,7 @@ std::size_t copy_plain_run(const unsigned char* bytes, Unit* units, std::size_t 
       k += kChunk;
       continue;
     }
-    const std::size_t stop = k + kChunk < limit ? k + kChunk : limit;
+    const std::size_t stop = std::min(k + kChunk, limit);
     for (; k < stop; ++k) {
       Value v;
       std::memcpy(&v, bytes + sizeof(Value) * k, sizeof v);

@@ -1,6 +1,7 @@
 // settings.cc — the settings table that -K writes through, and the operands.
 #include "driver/settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
@@ -47,7 +48,5 @@ int32_t setting_number(const char* text) {
     ++p;
   }
   if (negative) value = -value;
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(value);
+  return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
 }
