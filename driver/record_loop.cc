@@ -46,37 +46,40 @@ void check_field_formats(StorageArea& area) {
   }
 }
 
-// The same question on a label's ASCII bytes, for the lines that may pass
-// straight through.
+// The answer label_may_be_chosen gave last, for write_chosen_bytes: the
+// reader offers a line's bytes only right after it was told the line's
+// label is chosen, so the label is not looked up (nor narrowed) again.
+struct LastChoice {
+  const unsigned char* label = nullptr;  // the bytes asked about (a UTF-16LE label's narrowed copy)
+  std::size_t length = 0;                // their count, the ':' included
+  int32_t chosen = 0;
+  FieldEntry* entry = nullptr;
+};
+LastChoice last_choice;
+
+// The field index's question on a label's ASCII bytes, for the lines that
+// may pass straight through.
 bool label_may_be_chosen(const unsigned char* label, std::size_t length) {
-  return field_index_lookup_ascii(field_index, reinterpret_cast<const char*>(label), length,
-                                  nullptr) != 0;
+  FieldEntry* entry = nullptr;
+  int32_t chosen = field_index_lookup_ascii(field_index, reinterpret_cast<const char*>(label),
+                                            length, &entry);
+  last_choice = {label, length, chosen, entry};
+  return chosen != 0;
 }
 
-// A chosen line cut from its bytes, where its format allows.
-// A chosen line cut from its bytes, where its format allows. A UTF-16LE
-// label is looked up in its ASCII bytes (the reader offers no other).
+// A chosen line cut from its bytes, where its format allows. Declines a line
+// the last answer was not about (the record path then takes it).
 bool write_chosen_bytes(const unsigned char* line, std::size_t label_length,
                         std::size_t line_length, OutputStream& out) {
-  constexpr std::size_t kLongestLabel = 128;
-  char narrow[kLongestLabel + 16];  // the lookup may read sixteen bytes past the label
-  const char* label = reinterpret_cast<const char*>(line);
-  std::size_t length = label_length;
-  if (codes_are_utf16le) {
-    length = label_length / 2;
-    if (length > kLongestLabel) return false;
-    for (std::size_t k = 0; k < length; ++k) {
-      if (line[2 * k + 1] != 0 || line[2 * k] >= 0x80) return false;
-      narrow[k] = static_cast<char>(line[2 * k]);
-    }
-    label = narrow;
-  }
-  FieldEntry* entry = nullptr;
-  int32_t chosen = field_index_lookup_ascii(field_index, label, length, &entry);
-  const FieldFormat& format =
-      chosen == 1 && entry->compiled != nullptr ? *entry->compiled : DefaultFormat;
-  return chosen != 0 &&
-         unpack_field_bytes(format, line, label_length, line_length, codes_are_utf16le, out);
+  const LastChoice choice = last_choice;
+  last_choice = LastChoice{};
+  bool same_label = codes_are_utf16le ? choice.length * 2 == label_length
+                                      : choice.label == line && choice.length == label_length;
+  if (!same_label || choice.chosen == 0) return false;
+  const FieldFormat& format = choice.chosen == 1 && choice.entry->compiled != nullptr
+                                  ? *choice.entry->compiled
+                                  : DefaultFormat;
+  return unpack_field_bytes(format, line, label_length, line_length, codes_are_utf16le, out);
 }
 
 // The lines of a record lie one after another in the rsize area, so a run of

@@ -40,6 +40,7 @@ struct LinePass {
   // allows: the label through its ':' is label_length bytes, the value
   // ends at line_length (the newline excluded) and is clean (as above).
   // False leaves the line to the record. Null: every chosen line is.
+  // Called only for the line whose label may_be_chosen last answered true.
   bool (*write_chosen)(const unsigned char* line, std::size_t label_length,
                        std::size_t line_length, OutputStream& out) = nullptr;
   // Sharper than label_starts where few labels are chosen: the first eight
