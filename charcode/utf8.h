@@ -46,7 +46,7 @@ struct Utf8Lead {
   unsigned char second_high;
 };
 
-inline Utf8Lead utf8_lead(unsigned char lead) {
+constexpr Utf8Lead utf8_lead(unsigned char lead) {
   if (lead >= 0xC2 && lead <= 0xDF) return {2, 0x1F, 0x80, 0xBF};
   if (lead >= 0xE0 && lead <= 0xEF)
     return {3, 0x0F, static_cast<unsigned char>(lead == 0xE0 ? 0xA0 : 0x80),

@@ -9,6 +9,7 @@
 // decoding path, so the bytes written are always those the units give.
 #include "io/reader.h"
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -20,6 +21,7 @@
 
 #include "charcode/charcode.h"
 #include "charcode/lanes.h"
+#include "charcode/utf8.h"
 #include "driver/messages.h"
 
 namespace {
@@ -342,32 +344,43 @@ std::size_t find_byte_stop(const unsigned char* bytes, std::size_t i, std::size_
   return end;
 }
 
+// The shape of a clean character by its first byte, for clean_utf8_length:
+// its length (0: begins none), the range of its second byte, and the mask
+// and value its third and fourth bytes must show in a little-endian word.
+struct CleanLead {
+  uint8_t length;
+  uint8_t second_low, second_high;
+  uint32_t rest_mask;
+};
+
+constexpr std::array<CleanLead, 256> CLEAN_LEADS = [] {
+  std::array<CleanLead, 256> leads{};
+  for (unsigned b = 0x80; b < 0x100; ++b) {
+    Utf8Lead lead = utf8_lead(static_cast<unsigned char>(b));
+    leads[b] = {static_cast<uint8_t>(lead.length), lead.second_low, lead.second_high,
+                lead.length == 4 ? 0xC0C00000u : lead.length == 3 ? 0x00C00000u : 0};
+  }
+  return leads;
+}();
+
 // The length of the UTF-8 character at i (its first byte above 0x7F) when
 // it is well-formed, ends before `end` and is none of U+FEFF, U+FFFE,
-// U+FFFF (which the decoders drop or report); 0 otherwise.
+// U+FFFF (which the decoders drop or report); 0 otherwise. One word and
+// one table entry, no branch on the character's length: characters of
+// mixed lengths follow each other in text. Reads four bytes from i (the
+// block's padding holds them).
 [[gnu::always_inline]] inline std::size_t clean_utf8_length(const unsigned char* bytes, std::size_t i,
                                                             std::size_t end) {
-  unsigned first = bytes[i];
-  std::size_t length = first < 0xC2   ? 0
-                       : first < 0xE0 ? 2
-                       : first < 0xF0 ? 3
-                       : first < 0xF5 ? 4
-                                      : 0;
-  if (length == 0 || end - i < length) return 0;
-  // The second byte's range rules out overlong forms, surrogates and
-  // values beyond U+10FFFF.
-  unsigned second = bytes[i + 1];
-  unsigned low = first == 0xE0 ? 0xA0 : first == 0xF0 ? 0x90 : 0x80;
-  unsigned high = first == 0xED ? 0x9F : first == 0xF4 ? 0x8F : 0xBF;
-  if (second < low || second > high) return 0;
-  for (std::size_t k = 2; k < length; ++k) {
-    if ((bytes[i + k] & 0xC0) != 0x80) return 0;
-  }
-  if (first == 0xEF &&
-      ((second == 0xBB && bytes[i + 2] == 0xBF) || (second == 0xBF && bytes[i + 2] >= 0xBE))) {
-    return 0;
-  }
-  return length;
+  static_assert(STREAM_PADDING >= 4);
+  const unsigned char* c = bytes + i;
+  uint32_t word = c[0] | c[1] << 8 | c[2] << 16 | static_cast<uint32_t>(c[3]) << 24;
+  const CleanLead& lead = CLEAN_LEADS[word & 0xFF];
+  unsigned second = (word >> 8) & 0xFF;
+  uint32_t three = word & 0xFFFFFF;
+  bool clean = (end - i >= lead.length) & (second >= lead.second_low) &
+               (second <= lead.second_high) & ((word & lead.rest_mask) == (lead.rest_mask & 0x80808080u)) &
+               (three != 0xBFBBEF) & ((three | 0x010000) != 0xBFBFEF);
+  return clean ? lead.length : 0;
 }
 
 // The newline that ends the clean value from i on, or end when the value is
@@ -389,9 +402,11 @@ struct LabelFilter {
   int count;  // prefixes in use; 0 when first_bytes decides
   uint64_t prefix[LinePass::MAX_LABEL_PREFIXES];
   uint64_t mask[LinePass::MAX_LABEL_PREFIXES];
-  unsigned char first[LinePass::MAX_LABEL_PREFIXES];   // each prefix's first two bytes
+  unsigned char first[LinePass::MAX_LABEL_PREFIXES];   // each prefix's first three bytes
   unsigned char second[LinePass::MAX_LABEL_PREFIXES];
-  bool one_byte = false;  // some prefix is a single byte: the second tells nothing
+  unsigned char third[LinePass::MAX_LABEL_PREFIXES];
+  bool one_byte = false;   // some prefix is a single byte: the second tells nothing
+  bool two_bytes = false;  // some prefix is at most two bytes: nor does the third
   uint64_t prefix16[LinePass::MAX_LABEL_PREFIXES];  // the same in UTF-16LE
   uint64_t mask16[LinePass::MAX_LABEL_PREFIXES];
   const uint64_t* first_bytes;  // null: any label may be chosen
@@ -408,7 +423,9 @@ struct LabelFilter {
       std::memcpy(head_mask, &mask[k], sizeof head_mask);
       first[k] = head[0];
       second[k] = head[1];
+      third[k] = head[2];
       one_byte = one_byte || head_mask[1] == 0;
+      two_bytes = two_bytes || head_mask[2] == 0;
     }
   }
   // The same for a UTF-16LE line, by its first four units.
