@@ -5,6 +5,7 @@
 // vector extension of GCC and Clang, with a lane-by-lane form for others.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +20,7 @@ constexpr std::size_t LANES = 16;
 inline void widen_bytes(const unsigned char* bytes, Unit* units) {
   unsigned char chunk[LANES];
   std::memcpy(chunk, bytes, sizeof chunk);
-  for (std::size_t j = 0; j < LANES; ++j) units[j] = chunk[j];
+  std::copy(chunk, chunk + LANES, units);
 }
 
 // True when all sixteen bytes are below 0x80.

@@ -149,21 +149,15 @@ void label_prefixes_set(LinePass& pass) {
   int count = 0;
   for (FieldEntry* entry = field_list.included; entry != nullptr; entry = entry->next) {
     std::size_t length = static_cast<std::size_t>(entry->format - entry->name);  // with ':'
-    unsigned char head[8] = {}, mask[8] = {}, head16[8] = {}, mask16[8] = {};
+    unsigned char head[8] = {}, mask[8] = {};
     for (std::size_t i = 0; i < length && i < 8; ++i) {
       if (entry->name[i] >= 0x80) return;
       head[i] = static_cast<unsigned char>(entry->name[i]);
       mask[i] = 0xFF;
-      if (i < 4) {
-        head16[2 * i] = head[i];  // UTF-16LE: the high byte is 0
-        mask16[2 * i] = mask16[2 * i + 1] = 0xFF;
-      }
     }
     if (count == LinePass::MAX_LABEL_PREFIXES) return;
     std::memcpy(&pass.label_prefix[count], head, 8);
     std::memcpy(&pass.label_prefix_mask[count], mask, 8);
-    std::memcpy(&pass.label_prefix16[count], head16, 8);
-    std::memcpy(&pass.label_prefix16_mask[count], mask16, 8);
     ++count;
   }
   pass.label_prefix_count = count;

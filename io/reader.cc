@@ -407,7 +407,7 @@ struct LabelFilter {
   unsigned char third[LinePass::MAX_LABEL_PREFIXES];
   bool one_byte = false;   // some prefix is a single byte: the second tells nothing
   bool two_bytes = false;  // some prefix is at most two bytes: nor does the third
-  uint64_t prefix16[LinePass::MAX_LABEL_PREFIXES];  // the same in UTF-16LE
+  uint64_t prefix16[LinePass::MAX_LABEL_PREFIXES];  // the first four bytes as UTF-16LE units
   uint64_t mask16[LinePass::MAX_LABEL_PREFIXES];
   const uint64_t* first_bytes;  // null: any label may be chosen
 
@@ -416,11 +416,15 @@ struct LabelFilter {
     for (int k = 0; k < count; ++k) {
       prefix[k] = pass.label_prefix[k];
       mask[k] = pass.label_prefix_mask[k];
-      prefix16[k] = pass.label_prefix16[k];
-      mask16[k] = pass.label_prefix16_mask[k];
-      unsigned char head[8], head_mask[8];
+      unsigned char head[8], head_mask[8], head16[8] = {}, head16_mask[8] = {};
       std::memcpy(head, &prefix[k], sizeof head);
       std::memcpy(head_mask, &mask[k], sizeof head_mask);
+      for (int i = 0; i < 4; ++i) {  // the high bytes are 0
+        head16[2 * i] = head[i];
+        head16_mask[2 * i] = head16_mask[2 * i + 1] = head_mask[i];
+      }
+      std::memcpy(&prefix16[k], head16, sizeof head16);
+      std::memcpy(&mask16[k], head16_mask, sizeof head16_mask);
       first[k] = head[0];
       second[k] = head[1];
       third[k] = head[2];

@@ -51,9 +51,6 @@ struct LinePass {
   int label_prefix_count = 0;
   uint64_t label_prefix[MAX_LABEL_PREFIXES] = {};
   uint64_t label_prefix_mask[MAX_LABEL_PREFIXES] = {};
-  // The same for UTF-16LE lines: each label's first four units.
-  uint64_t label_prefix16[MAX_LABEL_PREFIXES] = {};
-  uint64_t label_prefix16_mask[MAX_LABEL_PREFIXES] = {};
 };
 
 // Next record of all input, or null at the end; counts records per file and
