@@ -79,4 +79,21 @@ TEST(StreamTest, EnsureJoinsBytesAcrossTheBlockBoundaryAndFilesAreReleased) {
   EXPECT_EQ(fcntl(descriptor, F_GETFD), -1) << "a failure to close would go unreported";
 }
 
+// A mapped file cut while it is read: the windows given out stay whole, and
+// the next one is a read error (EIO), never a fault on a page that is gone.
+TEST(StreamTest, AMappedFileCutWhileReadEndsWithAReadError) {
+  TempFiles files;
+  std::vector<std::string> names = {files.write("cut", std::string(3 * STREAM_BLOCK, 'x'))};
+  files.set_operands(names);
+  InputStream in;
+  input_open(in, STREAM_OPERANDS);
+  std::size_t got = 0;
+  for (; got < STREAM_BLOCK; ++got) ASSERT_EQ(input_byte(in), 'x');
+  ASSERT_EQ(truncate(names[0].c_str(), STREAM_BLOCK / 2), 0);
+  while (input_byte(in) >= 0 && got < 3 * STREAM_BLOCK) ++got;
+  EXPECT_EQ(got, STREAM_BLOCK);
+  EXPECT_TRUE(in.read_failed && in.read_error == EIO);
+  input_release(in);
+}
+
 }  // namespace
