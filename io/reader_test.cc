@@ -163,7 +163,7 @@ TEST(ReaderTest, NextRecordSeesTheBlockChangedUnderIt) {
 // Random units, or lines of mostly clean UTF-8 (chosen if 'x') with pieces at the edges of
 // what may pass as bytes (from "|" on they may not); as UTF-16LE, each byte a unit.
 std::string random_input(std::mt19937& random, int32_t code, bool units, std::size_t length) {
-  static const char* const kLabels[] = {"a:", "x:", "bc:", "", ":", "\xC3\xA9:"};
+  static const char* const kLabels[] = {"a:", "x:", "bc:", "", ":", "\xC3\xA9:", "xy:", "xyz:", "xyzw:"};
   static const char* const kPieces[] = {
       "abc", " ", "\r", ":", "\xC3\xA9", "\xF0\x9F\x98\x80", "\xEF\xBF\xBD", "\xED\x9F\xBF",
       "\xF4\x8F\xBF\xBF", "\xC2\x80", "|", "\xEF\xBF\xBF", "\xEF\xBF\xBE", "\xEF\xBB\xBF",
@@ -216,10 +216,12 @@ TEST(ReaderTest, BulkReaderAndPassedLinesAgreeWithReference) {
       ASSERT_TRUE(bulk.records == reference.records && bulk.messages == reference.messages);
       record_piece_bytes = round % 3 == 0 ? whole_records : random() % 40;
       const bool wide_scan = record_scan_avx2;
-      for (int how : {0, 1, 2}) {
+      for (int how : {0, 1, 2, 4}) {  // 4: 2 with the prefix "xyz" or "xy"
         record_scan_avx2 = wide_scan && how != 1;  // the 16-byte scan too, where both exist
-        Reading p = read_bytes(bytes, how, round % 10 == 0);
+        if (how == 4) marked_start = round % 2 ? "xy" : "xyz", reference = read_bytes(bytes, -1);
+        Reading p = read_bytes(bytes, how == 4 ? 2 : how, round % 10 == 0);
         record_scan_avx2 = wide_scan;
+        marked_start = "x";
         ASSERT_TRUE(p.output == reference.output && p.messages == reference.messages) << how;
       }
     }
