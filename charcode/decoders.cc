@@ -92,7 +92,7 @@ std::size_t decode_bulk(InputStream& in, Unit* units, std::size_t capacity, Unit
 std::size_t copy_ascii(InputStream& in, Unit* units, std::size_t room) {
   const unsigned char* bytes = in.buffer + in.buffer_pos;
   std::size_t available = in.buffer_end - in.buffer_pos;
-  std::size_t limit = room < available ? room : available;
+  std::size_t limit = std::min(room, available);
   std::size_t k = 0;
   while (k + LANES <= limit && bytes_are_ascii(bytes + k)) {
     widen_bytes(bytes + k, units + k);
@@ -180,7 +180,7 @@ template <bool little_endian>
 std::size_t copy_utf16(InputStream& in, Unit* units, std::size_t room) {
   std::size_t pairs = (in.buffer_end - in.buffer_pos) / 2;
   std::size_t k = copy_plain_run<little_endian, uint16_t>(in.buffer + in.buffer_pos, units,
-                                                          room < pairs ? room : pairs);
+                                                          std::min(room, pairs));
   in.buffer_pos += 2 * k;
   return k;
 }
@@ -189,7 +189,7 @@ template <bool little_endian>
 std::size_t copy_utf32(InputStream& in, Unit* units, std::size_t room) {
   std::size_t quads = (in.buffer_end - in.buffer_pos) / 4;
   std::size_t k = copy_plain_run<little_endian, uint32_t>(in.buffer + in.buffer_pos, units,
-                                                          room < quads ? room : quads);
+                                                          std::min(room, quads));
   in.buffer_pos += 4 * k;
   return k;
 }
@@ -216,7 +216,7 @@ namespace {
   if (available < longest) available = input_ensure(in, longest);
   if (available == 0) return END_OR_ERROR;  // end_of_file is set
   const char* bytes = reinterpret_cast<const char*>(in.buffer + in.buffer_pos);
-  std::size_t window = available < longest ? available : longest;
+  std::size_t window = std::min(available, longest);
   char32_t code_point = 0;
   int used = window >= 4 ? memo_decode_char(bytes, window, code_point)
                          : locale_decode_char(bytes, window, code_point);

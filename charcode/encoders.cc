@@ -2,6 +2,7 @@
 // multibyte-string writer and the number writer. Bytes go into the output
 // stream's block; a failed block write shows only in the UTF-16/32 results.
 // Each writer has its unit-by-unit reference and a bulk form for whole lines.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -34,7 +35,7 @@ void put_little_endian(uint32_t value, int count, OutputStream& out) {
 std::size_t copy_ascii(const Unit* units, std::size_t count, OutputStream& out) {
   std::size_t room = out.buffer_size - out.buffer_used;
   std::size_t copied =
-      narrow_ascii_prefix(units, count < room ? count : room, out.buffer + out.buffer_used);
+      narrow_ascii_prefix(units, std::min(count, room), out.buffer + out.buffer_used);
   out.buffer_used += copied;
   return copied;
 }

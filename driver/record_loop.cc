@@ -112,6 +112,26 @@ bool write_chosen_bytes(const unsigned char* line, std::size_t label_length,
   }
 }
 
+// The chosen labels by their first eight bytes, when there are few enough
+// and all are ASCII (a label with another byte never passes as bytes).
+void label_prefixes_set(LinePass& pass) {
+  int count = 0;
+  for (FieldEntry* entry = field_list.included; entry != nullptr; entry = entry->next) {
+    std::size_t length = static_cast<std::size_t>(entry->format - entry->name);  // with ':'
+    unsigned char head[8] = {}, mask[8] = {};
+    for (std::size_t i = 0; i < length && i < 8; ++i) {
+      if (entry->name[i] >= 0x80) return;
+      head[i] = static_cast<unsigned char>(entry->name[i]);
+      mask[i] = 0xFF;
+    }
+    if (count == LinePass::MAX_LABEL_PREFIXES) return;
+    std::memcpy(&pass.label_prefix[count], head, 8);
+    std::memcpy(&pass.label_prefix_mask[count], mask, 8);
+    ++count;
+  }
+  pass.label_prefix_count = count;
+}
+
 }  // namespace
 
 void formats_translate(StorageArea& area) {
@@ -143,24 +163,12 @@ void record_write(FieldSpan* spans, StorageArea& work, OutputStream& out) {
   write_record(spans, work, out);
 }
 
-// The chosen labels by their first eight bytes, when there are few enough
-// and all are ASCII (a label with another byte never passes as bytes).
-void label_prefixes_set(LinePass& pass) {
-  int count = 0;
-  for (FieldEntry* entry = field_list.included; entry != nullptr; entry = entry->next) {
-    std::size_t length = static_cast<std::size_t>(entry->format - entry->name);  // with ':'
-    unsigned char head[8] = {}, mask[8] = {};
-    for (std::size_t i = 0; i < length && i < 8; ++i) {
-      if (entry->name[i] >= 0x80) return;
-      head[i] = static_cast<unsigned char>(entry->name[i]);
-      mask[i] = 0xFF;
-    }
-    if (count == LinePass::MAX_LABEL_PREFIXES) return;
-    std::memcpy(&pass.label_prefix[count], head, 8);
-    std::memcpy(&pass.label_prefix_mask[count], mask, 8);
-    ++count;
-  }
-  pass.label_prefix_count = count;
+LinePass record_line_pass(OutputStream& out) {
+  LinePass pass = {&out, label_may_be_chosen, codes_are_utf8, codes_are_utf16le,
+                   field_index.unlisted == 0 ? field_index.first_units : nullptr,
+                   write_chosen_bytes};
+  if (pass.label_starts != nullptr) label_prefixes_set(pass);
+  return pass;
 }
 
 // Where both codes read and write ASCII bytes as themselves (or both are
@@ -169,10 +177,7 @@ void label_prefixes_set(LinePass& pass) {
 // its empty line follows its last piece.
 void record_loop_run(InputStream& in, OutputStream& out) {
   field_choice_build();
-  LinePass pass = {&out, label_may_be_chosen, codes_are_utf8, codes_are_utf16le,
-                   field_index.unlisted == 0 ? field_index.first_units : nullptr,
-                   write_chosen_bytes};
-  if (pass.label_starts != nullptr) label_prefixes_set(pass);
+  LinePass pass = record_line_pass(out);
   const LinePass* line_pass =
       (in_keeps_ascii && out_keeps_ascii) || codes_are_utf16le ? &pass : nullptr;
   while (FieldSpan* spans = record_next(in, rsize_area, tsize_area, line_pass)) {

@@ -31,6 +31,12 @@ void field_choice_build();
 // unpack engine with `work` as its area, every other line as it is.
 void record_write(FieldSpan* spans, StorageArea& work, OutputStream& out);
 
+// The reader's pass for the list (after field_choice_build): the labels
+// that may be chosen by their first units and, when there are at most four
+// and all are ASCII, by their first eight bytes; chosen lines cut from
+// their bytes where the formats allow it.
+LinePass record_line_pass(OutputStream& out);
+
 // Every record of `in` to `out`, each followed by its empty line; the
 // records are read into the rsize and tsize areas and cut in the wsize area.
 void record_loop_run(InputStream& in, OutputStream& out);

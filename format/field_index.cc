@@ -6,7 +6,7 @@
 namespace {
 
 uint64_t length_bit(std::size_t length) {
-  return uint64_t{1} << (length < 63 ? length : 63);
+  return uint64_t{1} << std::min<std::size_t>(length, 63);
 }
 
 Unit unit_of(Unit unit) { return unit; }

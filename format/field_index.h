@@ -5,6 +5,7 @@
 // which must not move after the index is built.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -32,7 +33,7 @@ void field_index_build(const FieldList& list, FieldIndex& index);
 // not, the answer is index.unlisted. Inline: most labels stop here.
 inline bool field_index_may_hold(const FieldIndex& index, std::size_t label_len, Unit first) {
   unsigned low = first & 0xFF;
-  return (index.lengths & (uint64_t{1} << (label_len < 63 ? label_len : 63))) != 0 &&
+  return (index.lengths & (uint64_t{1} << std::min<std::size_t>(label_len, 63))) != 0 &&
          (index.first_units[low / 64] & (uint64_t{1} << (low % 64))) != 0;
 }
 

@@ -9,6 +9,7 @@
 // decoding path, so the bytes written are always those the units give.
 #include "io/reader.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -271,7 +272,7 @@ class AsciiText {
       uint64_t bits = value_stops_ >> (i - block);
       if (bits != 0) {
         std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
-        return found < end ? found : end;
+        return std::min(found, end);
       }
       i = block + 64;
     }
@@ -285,7 +286,7 @@ class AsciiText {
       uint32_t bits = bytes_matching(bytes_ + i, NEWLINE) | bytes_equal(bytes_ + i, COLON);
       if (bits != 0) {
         std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
-        return found < end ? found : end;
+        return std::min(found, end);
       }
     }
     return end;
@@ -328,7 +329,7 @@ std::size_t find_byte_stop(const unsigned char* bytes, std::size_t i, std::size_
       }
       if (bits != 0) {
         std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
-        return found < end ? found : end;
+        return std::min(found, end);
       }
     }
     return end;
@@ -338,7 +339,7 @@ std::size_t find_byte_stop(const unsigned char* bytes, std::size_t i, std::size_
     if constexpr (in_label) bits |= bytes_equal(bytes + i, COLON);
     if (bits != 0) {
       std::size_t found = i + static_cast<std::size_t>(std::countr_zero(bits));
-      return found < end ? found : end;
+      return std::min(found, end);
     }
   }
   return end;
@@ -1102,7 +1103,7 @@ std::size_t units_ahead(const RecordBuild& build, const InputStream& in) {
   if (build.pass == nullptr || !build.pass->utf16le) return UNIT_BLOCK;
   std::size_t stop = find_utf16le_stop<false>(in.buffer, in.buffer_pos, in.buffer_end);
   std::size_t units = (stop - in.buffer_pos) / 2 + 1;
-  return units < UNIT_BLOCK ? units : UNIT_BLOCK;
+  return std::min(units, UNIT_BLOCK);
 }
 
 // The next step of read_record in the other codes: whole blocks of units

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -156,10 +157,10 @@ std::size_t read_more(InputStream& in) {
     // character cut by a window's end needs a few bytes, and every page of
     // the block touched would stay in the process's memory.
     constexpr std::size_t kPiece = 4096;
-    wanted = wanted < kPiece ? wanted : kPiece;
+    wanted = std::min(wanted, kPiece);
     std::size_t got = in.mapping_size - in.mapping_used;
     if (got < wanted) in.source_done = true;
-    got = got < wanted ? got : wanted;
+    got = std::min(got, wanted);
     ssize_t read_now = pread(fileno(in.file), in.block + in.buffer_end, got,
                              in.mapping_start + static_cast<off_t>(in.mapping_used));
     if (read_now < static_cast<ssize_t>(got)) {  // an error, or the file shrank
@@ -263,7 +264,7 @@ bool next_window(InputStream& in) {
     return false;
   }
   std::size_t window = in.mapping_size - in.mapping_used - STREAM_PADDING;
-  window = window < STREAM_BLOCK ? window : STREAM_BLOCK;
+  window = std::min(window, STREAM_BLOCK);
   struct stat status;
   if (fstat(fileno(in.file), &status) != 0 ||
       static_cast<std::size_t>(status.st_size) < in.mapping_size) {
@@ -283,7 +284,7 @@ bool next_window(InputStream& in) {
     unmap_window(in);
     std::size_t from = in.mapping_used - in.mapping_used % page;  // spans begin on a page
     std::size_t length = in.mapping_size - from;
-    length = length < MAPPED_SPAN ? length : MAPPED_SPAN;
+    length = std::min(length, MAPPED_SPAN);
     void* mapped = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fileno(in.file),
                         in.mapping_start + static_cast<off_t>(from));
     if (mapped == MAP_FAILED) {  // the rest is read instead

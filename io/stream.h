@@ -6,6 +6,7 @@
 // fatal, and so is output that cannot be written, flushed or closed.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -125,7 +126,7 @@ inline void output_bytes(OutputStream& out, const unsigned char* bytes, std::siz
   while (count > 0) {
     if (out.buffer_used == out.buffer_size) output_flush(out);
     std::size_t room = out.buffer_size - out.buffer_used;
-    std::size_t taken = count < room ? count : room;
+    std::size_t taken = std::min(count, room);
     std::memcpy(out.buffer + out.buffer_used, bytes, taken);
     out.buffer_used += taken;
     bytes += taken;

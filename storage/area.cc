@@ -3,6 +3,7 @@
 // Every storage failure ends the process through message(MSG_FATAL, ...).
 #include "storage/area.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -209,7 +210,7 @@ char* area_narrow(const Unit* text, StorageArea& area) {
     char32_t code_point = *cursor++;
     if (is_high_surrogate(code_point) && is_low_surrogate(*cursor))
       code_point = join_surrogates(code_point, *cursor++);
-    char bytes[MB_LEN_MAX > 16 ? MB_LEN_MAX : 16];
+    char bytes[std::max(MB_LEN_MAX, 16)];
     int count = locale_encode_char(code_point, bytes);
     if (count <= 0) continue;  // the locale has no such character: left out
     char* slot = static_cast<char*>(area_reserve_object(count, start, area));

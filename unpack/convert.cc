@@ -4,6 +4,7 @@
 // a form whose store fits its destination (at most three, all of known size).
 #include "unpack/convert.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -165,7 +166,7 @@ int convert_cfmt(char* work_text, const FieldFormat& format, StorageArea& area, 
     cut_widths = rewrite(format.cfmt, format.cfmt_class, width_limit, nullptr);
     scan_text = cut_widths.c_str();
   }
-  const long widest = entry.widest_text < width_limit ? entry.widest_text : width_limit;
+  const long widest = std::min(entry.widest_text, width_limit);
   const std::size_t room = destination_size(
       static_cast<long>(length) > widest ? length : static_cast<std::size_t>(widest));
   pact_push(translate_pair, &work_text, nullptr, area);

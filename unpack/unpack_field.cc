@@ -2,6 +2,7 @@
 // and ends, the label and newline around it, when the passes stop, and the
 // engine's three warnings. Every pass consumes at least one unit or the one
 // empty piece still due, so no value and no expression can make it loop.
+#include <algorithm>
 #include <cstdint>
 
 #include "charcode/charcode.h"
@@ -60,7 +61,7 @@ void decompose(Decomposition& d, FieldEntry& entry) {
     Match known;  // a search from the piece's start, handed on to the extraction
     bool searched = false;
     if (format.start_kind == START_RELATIVE) {
-      d.position += format.start > 0 ? format.start : 0;
+      d.position += std::max(format.start, 0);
       d.trailing_empty = false;
     } else if (format.start_kind == START_NONE && format.end_kind == END_DELIMITER &&
                d.position < length) {

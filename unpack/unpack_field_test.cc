@@ -1,6 +1,7 @@
 // unpack_field_test.cc — the decomposition of values in a table under every output
 // code, expressions that can match the empty text, and a work area that must grow.
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "unpack/unpack_test_support.h"
@@ -104,6 +105,34 @@ TEST_F(DecompositionTest, LongPiecesGrowTheWorkArea) {
   std::string unquoted = piece.substr(0, 10000) + piece.substr(10001, 2) + piece.substr(10004);
   EXPECT_EQ(run("f:" + piece + ";" + piece).out, "f:" + unquoted + "\nf:" + unquoted + "\n");
   EXPECT_GT(wsize.end - wsize.begin, 20000);
+}
+
+// The reader's pass rules a line out by its first eight bytes only when it
+// cannot be chosen: at most four labels, all ASCII, give prefixes; a longer
+// or excluding list, or another byte, leaves the choice to the first units.
+TEST_F(DecompositionTest, LinePassPrefixesRuleOutOnlyLinesNotChosen) {
+  struct Case { const char *list, *line; bool ruled_out; };
+  // clang-format off
+  const Case kCases[] = {
+      {"tags", "tags:x", false}, {"tags", "tagz:x", true}, {"tags", "tag:x", true},
+      {"a,bb,ccc,dddd", "ccc:1", false}, {"a,bb,ccc,dddd", "cc:1", true}, {"a,bb,ccc,dddd", "a:", false},
+      {"a,b,c,d,e", "x:1", false}, {"\xC2\x80,a", "\xC2\x80:1", false}, {"^a", "x:1", false},
+      {"averyverylonglabel", "averyverZ:1", false}, {"averyverylonglabel", "averyveZ:1", true},
+  };
+  // clang-format on
+  for (const Case& c : kCases) {
+    restart();
+    start(c.list);
+    MemoryOutput output;
+    LinePass pass = record_line_pass(output.out);
+    uint64_t head = 0;
+    std::memcpy(&head, c.line, std::min<std::size_t>(std::strlen(c.line), 8));
+    bool kept = pass.label_prefix_count == 0;
+    for (int k = 0; k < pass.label_prefix_count; ++k) {
+      kept = kept || (head & pass.label_prefix_mask[k]) == pass.label_prefix[k];
+    }
+    EXPECT_EQ(!kept, c.ruled_out) << c.list << " " << c.line;
+  }
 }
 
 }  // namespace

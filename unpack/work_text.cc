@@ -4,6 +4,7 @@
 // per run of units, and the unused room is given back at once.
 #include "unpack/work_text.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "charcode/charcode.h"
@@ -40,7 +41,7 @@ void work_text_append(const Unit* units, std::size_t count, char*& start, Storag
       ++i;
       continue;
     }
-    char encoded[OUT_WCTOMB_MAX > 16 ? OUT_WCTOMB_MAX : 16];
+    char encoded[std::max(OUT_WCTOMB_MAX, 16)];
     std::size_t taken;
     int n = encode_character(c, units, count, i, encoded, &taken);
     i += taken;
