@@ -131,6 +131,11 @@ TEST(EncoderTest, ReplacementRulesOfEachWriterAndNumbers) {
   use_codes("C.UTF-8", 0, 0);  // the writer's result: the unit, or 0xFFFF for one not written
   MemoryOutput lone;
   EXPECT_TRUE(out_putwc(0xDC00, lone.out) == 0xFFFF && out_putwc(u'A', lone.out) == u'A');
+  for (int32_t code : {8, 16, 32}) {  // a high surrogate held is taken
+    use_codes("C", 0, code);
+    MemoryOutput held;
+    EXPECT_EQ(out_putwc(0xD83D, held.out), 0xD83D) << code;
+  }
   // Numbers: integers from the digit writer, as "%d" writes them; the others from the library.
   // clang-format off
   const std::pair<double, std::string> kNumbers[] = {{2.5, "2.5"}, {-0.0, "0"}, {2147483647.0, "2147483647"},

@@ -22,6 +22,7 @@ const struct { const char* text; Items items; } kSplitCases[] = {
 const std::pair<const char*, int32_t> kNumberCases[] = {
     {"8", 8}, {" 16", 16}, {"-16", -16}, {"+32", 32}, {"8x", 8}, {"utf8", 0}, {"", 0},
     {"99999999999", INT32_MAX}, {"-99999999999", INT32_MIN}, {"2147483647", INT32_MAX},
+    {"-21474836470", INT32_MIN},
 };
 // args; the options scanned, each letter followed by its argument; option_index at the first operand
 const struct { std::vector<std::string> args, options; int operands_at; } kScanCases[] = {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -13,6 +14,8 @@
 #include "io/test_streams.h"
 
 namespace {
+
+using namespace std::string_literals;
 
 // Each operand in turn, its records counted afresh; standard input named
 // twice is read once; a folder opens but cannot be read, which ends it.
@@ -94,6 +97,26 @@ TEST(StreamTest, AMappedFileCutWhileReadEndsWithAReadError) {
   EXPECT_EQ(got, STREAM_BLOCK);
   EXPECT_TRUE(in.read_failed && in.read_error == EIO);
   input_release(in);
+}
+
+// A page of a mapped window that the file no longer holds: the run ends
+// with the message and status 3, not with the signal.
+TEST(StreamDeathTest, AWindowCutUnderTheReaderEndsTheRun) {
+  TempFiles files;
+  std::vector<std::string> names = {files.write("cut", std::string(2 * STREAM_BLOCK, 'x'))};
+  files.set_operands(names);
+  auto read_while_cut = [&names] {
+    InputStream in;
+    input_open(in, STREAM_OPERANDS);
+    input_byte(in);
+    volatile int byte = 0;  // each byte loaded, as the reader loads it
+    if (truncate(names[0].c_str(), 0) == 0) {
+      while (byte >= 0) byte = input_byte(in);
+    }
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(read_while_cut(), testing::ExitedWithCode(3),
+              testing::Eq("Kunpack: read error in K-file: the file shrank while it was read.\n"s));
 }
 
 }  // namespace
