@@ -52,13 +52,12 @@ void add_names(FieldIndex& index, FieldEntry* first, bool included) {
     uint32_t hash = hash_of(entry->name, length);
     FieldIndex::Slot* slot = &index.slots[find_slot(index, entry->name, length, hash)];
     if (slot->name == nullptr) {
-      *slot = {entry->name, static_cast<uint32_t>(length), hash, nullptr, false};
+      *slot = {entry->name, static_cast<uint32_t>(length), hash, nullptr};
       index.lengths |= length_bit(length);
       unsigned first = entry->name[0] & 0xFF;
       index.first_units[first / 64] |= uint64_t{1} << (first % 64);
     }
     if (included && slot->included == nullptr) slot->included = entry;
-    if (!included) slot->excluded = true;
   }
 }
 

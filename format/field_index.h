@@ -18,8 +18,7 @@ struct FieldIndex {
     const Unit* name;      // the name's units up to its ':'; null for an empty slot
     uint32_t length;       // units of the name with its ':'
     uint32_t hash;         // of those units, to compare names rarely
-    FieldEntry* included;  // the first included entry of the name, or null
-    bool excluded;         // the name is also in the '^' list
+    FieldEntry* included;  // the first included entry of the name; null: only in the '^' list
   };
   std::vector<Slot> slots;  // open addressing, a power of two, at most half full
   uint64_t lengths = 0;     // bit n: some name is n units long (63: 63 or more)

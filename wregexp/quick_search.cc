@@ -74,9 +74,9 @@ int report(wregexp& expression, const Unit* start, const Unit* end) {
 }  // namespace
 
 void quick_shape_find(wregexp& expression) {
-  QuickShape shape{false, 0, false, nullptr, 0};
+  QuickShape shape{};
   shape.simple = simple_shape_of(expression.program, shape);
-  if (!shape.simple) shape = QuickShape{false, 0, false, nullptr, 0};
+  if (!shape.simple) shape = QuickShape{};
   while (shape.literal != nullptr && shape.literal[shape.literal_length] != 0) {
     ++shape.literal_length;
   }
