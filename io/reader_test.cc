@@ -160,6 +160,25 @@ TEST(ReaderTest, NextRecordSeesTheBlockChangedUnderIt) {
   EXPECT_EQ(describe_record(table), (std::vector<std::u16string>{u"b:|c", u"d:|e"}));
 }
 
+// A line whose first bytes match no chosen prefix passes without its label
+// being asked about, in UTF-8 and in UTF-16LE.
+TEST(ReaderTest, OnlyLinesMatchingAPrefixAreAskedAbout) {
+  std::string text = "xyzw:0\n\n";  // a file's first line is read unit by unit, so asked about
+  for (int i = 0; i < 40; ++i) text += "a:1\nxyzq:2\nxyzw:3\n\n";
+  for (int32_t code : {8, 16}) {
+    use_codes("C", code, code);
+    std::string bytes;
+    for (char byte : text) bytes += code == 8 ? std::string(1, byte) : std::string{byte, '\0'};
+    std::vector<std::string> asked;
+    marked_start = "xyzw", marked_asked = &asked;
+    read_bytes(bytes, 2);
+    marked_start = "x", marked_asked = nullptr;
+    EXPECT_FALSE(asked.empty());
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), "xyzw:"), static_cast<std::ptrdiff_t>(asked.size())) << code;
+  }
+  std::setlocale(LC_ALL, "C");
+}
+
 // Random units, or lines of mostly clean UTF-8 (chosen if 'x') with pieces at the edges of
 // what may pass as bytes (from "|" on they may not); as UTF-16LE, each byte a unit.
 std::string random_input(std::mt19937& random, int32_t code, bool units, std::size_t length) {

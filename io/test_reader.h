@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "charcode/charcode.h"
 #include "io/reader.h"
@@ -16,7 +18,9 @@
 // chosen; a chosen line is written in brackets, the others as they are, and
 // an empty line after each record's last piece.
 inline std::string_view marked_start = "x";
+inline std::vector<std::string>* marked_asked = nullptr;  // the labels asked about, when set
 inline bool label_is_marked(const unsigned char* label, std::size_t length) {  // with its ':'
+  if (marked_asked != nullptr) marked_asked->emplace_back(reinterpret_cast<const char*>(label), length);
   return length > marked_start.size() && std::memcmp(label, marked_start.data(), marked_start.size()) == 0;
 }
 constexpr uint64_t kStartsOfX[4] = {0, uint64_t{1} << ('x' - 64), 0, 0};
