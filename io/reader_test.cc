@@ -160,8 +160,7 @@ TEST(ReaderTest, NextRecordSeesTheBlockChangedUnderIt) {
   EXPECT_EQ(describe_record(table), (std::vector<std::u16string>{u"b:|c", u"d:|e"}));
 }
 
-// A line whose first bytes match no chosen prefix passes without its label
-// being asked about, in UTF-8 and in UTF-16LE.
+// A line whose first bytes match no chosen prefix passes without its label being asked about.
 TEST(ReaderTest, OnlyLinesMatchingAPrefixAreAskedAbout) {
   std::string text = "xyzw:0\n\n";  // a file's first line is read unit by unit, so asked about
   for (int i = 0; i < 40; ++i) text += "a:1\nxyzq:2\nxyzw:3\n\n";
@@ -173,8 +172,7 @@ TEST(ReaderTest, OnlyLinesMatchingAPrefixAreAskedAbout) {
     marked_start = "xyzw", marked_asked = &asked;
     read_bytes(bytes, 2);
     marked_start = "x", marked_asked = nullptr;
-    EXPECT_FALSE(asked.empty());
-    EXPECT_EQ(std::count(asked.begin(), asked.end(), "xyzw:"), static_cast<std::ptrdiff_t>(asked.size())) << code;
+    EXPECT_TRUE(!asked.empty() && std::count(asked.begin(), asked.end(), "xyzw:") == std::ssize(asked)) << code;
   }
   std::setlocale(LC_ALL, "C");
 }

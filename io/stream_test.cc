@@ -99,8 +99,7 @@ TEST(StreamTest, AMappedFileCutWhileReadEndsWithAReadError) {
   input_release(in);
 }
 
-// A page of a mapped window that the file no longer holds: the run ends
-// with the message and status 3, not with the signal.
+// A mapped page the file no longer holds ends the run with the message and status 3.
 TEST(StreamDeathTest, AWindowCutUnderTheReaderEndsTheRun) {
   TempFiles files;
   std::vector<std::string> names = {files.write("cut", std::string(2 * STREAM_BLOCK, 'x'))};
@@ -110,9 +109,7 @@ TEST(StreamDeathTest, AWindowCutUnderTheReaderEndsTheRun) {
     input_open(in, STREAM_OPERANDS);
     input_byte(in);
     volatile int byte = 0;  // each byte loaded, as the reader loads it
-    if (truncate(names[0].c_str(), 0) == 0) {
-      while (byte >= 0) byte = input_byte(in);
-    }
+    if (truncate(names[0].c_str(), 0) == 0) while (byte >= 0) byte = input_byte(in);
     std::_Exit(0);
   };
   EXPECT_EXIT(read_while_cut(), testing::ExitedWithCode(3),

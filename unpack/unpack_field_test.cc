@@ -107,9 +107,7 @@ TEST_F(DecompositionTest, LongPiecesGrowTheWorkArea) {
   EXPECT_GT(wsize.end - wsize.begin, 20000);
 }
 
-// The reader's pass rules a line out by its first eight bytes only when it
-// cannot be chosen: at most four labels, all ASCII, give prefixes; a longer
-// or excluding list, or another byte, leaves the choice to the first units.
+// Prefixes (at most four labels, all ASCII) rule out by the first eight bytes only lines not chosen.
 TEST_F(DecompositionTest, LinePassPrefixesRuleOutOnlyLinesNotChosen) {
   struct Case { const char *list, *line; bool ruled_out; };
   // clang-format off
@@ -128,9 +126,7 @@ TEST_F(DecompositionTest, LinePassPrefixesRuleOutOnlyLinesNotChosen) {
     uint64_t head = 0;
     std::memcpy(&head, c.line, std::min<std::size_t>(std::strlen(c.line), 8));
     bool kept = pass.label_prefix_count == 0;
-    for (int k = 0; k < pass.label_prefix_count; ++k) {
-      kept = kept || (head & pass.label_prefix_mask[k]) == pass.label_prefix[k];
-    }
+    for (int k = 0; k < pass.label_prefix_count; ++k) kept |= (head & pass.label_prefix_mask[k]) == pass.label_prefix[k];
     EXPECT_EQ(!kept, c.ruled_out) << c.list << " " << c.line;
   }
 }
