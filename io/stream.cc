@@ -253,11 +253,12 @@ void input_release(InputStream& in) {
   in.buffer_size = 0;
 }
 
+// Bytes of a mapped span: four windows and a page for the padding.
+constexpr std::size_t MAPPED_SPAN = 4 * STREAM_BLOCK + 4096;
+
 // The next window of the mapping when the file still holds it and
 // STREAM_PADDING bytes after it (so the padding is readable where it
 // stands); the last bytes are copied into the block instead.
-// Bytes of a mapped span: four windows and a page for the padding.
-constexpr std::size_t MAPPED_SPAN = 4 * STREAM_BLOCK + 4096;
 
 bool next_window(InputStream& in) {
   if (in.source_done || !in.mapped || in.mapping_size - in.mapping_used <= STREAM_PADDING) {
