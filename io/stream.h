@@ -20,7 +20,7 @@ constexpr int32_t STREAM_OPERANDS = 2;  // reading the operands one after anothe
 constexpr int32_t STREAM_OUTPUT = 8;
 
 constexpr std::size_t STREAM_BLOCK = 256 * 1024;  // bytes per fread/fwrite
-constexpr std::size_t STREAM_PADDING = 64;     // readable (never used) bytes after the input block
+constexpr std::size_t STREAM_PADDING = 128;    // readable (never used) bytes after the input block
 constexpr std::size_t UNIT_BLOCK = 16 * 1024;  // decoded units the reader takes at a time
 
 struct InputStream {
