@@ -177,6 +177,22 @@ TEST(ReaderTest, OnlyLinesMatchingAPrefixAreAskedAbout) {
   std::setlocale(LC_ALL, "C");
 }
 
+// A mapped window whose last piece of the stretch scan is one unit short, and
+// the next window begins with a newline: the stretch still ends in the window.
+TEST(ReaderTest, AStretchEndsInItsWindowWhateverFollows) {
+  for (int32_t code : {8, 16}) {
+    use_codes("C", code, code);
+    // A file's first line is read unit by unit: 65 units, then lines of 64, so
+    // the second window's first unit is a newline.
+    std::string text = "a:" + std::string(62, 'y') + "\n";
+    while (text.size() < STREAM_BLOCK + 640) text += "a:" + std::string(61, 'z') + "\n";
+    std::string bytes;
+    for (char byte : text) bytes += code == 8 ? std::string(1, byte) : std::string{byte, '\0'};
+    EXPECT_EQ(read_bytes(bytes, 2, true).output, read_bytes(bytes, -1).output) << code;
+  }
+  std::setlocale(LC_ALL, "C");
+}
+
 // Random units, or lines of mostly clean UTF-8 (chosen if 'x') with pieces at the edges of
 // what may pass as bytes (from "|" on they may not); as UTF-16LE, each byte a unit.
 std::string random_input(std::mt19937& random, int32_t code, bool units, std::size_t length) {
