@@ -254,10 +254,10 @@ void input_release(InputStream& in) {
 }
 
 // Bytes of a mapped span: eight windows and a page for the padding. The
-// kernel maps a span's pages a few at a time as they are read, and each
-// such fault costs more across a span's edge: at four windows, pass-through
-// spent a quarter of its time there. Mapped pages count as the process's
-// memory, so the span stays small.
+// kernel maps a span's pages as they are first read, a few at each fault
+// and never past the span: at four windows, pass-through spent a quarter
+// of its time in those faults. Mapped pages count as the process's memory,
+// so the span stays small.
 constexpr std::size_t MAPPED_SPAN = 8 * STREAM_BLOCK + 4096;
 
 // The next window of the mapping when the file still holds it and
