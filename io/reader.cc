@@ -597,27 +597,18 @@ inline void byte_chunk_marks(const unsigned char* bytes, uint64_t& newlines, uin
 
 namespace {
 
-// The stretch scan for this processor.
-std::size_t clean_stretch_end_here(const LinePass& pass, const unsigned char* bytes,
-                                   std::size_t from, std::size_t end, int32_t& records,
-                                   std::size_t& chosen_colon) {
+// The stretch scan for this processor and the pass's code.
+std::size_t stretch_end_here(const LinePass& pass, const unsigned char* bytes, std::size_t from,
+                             std::size_t end, int32_t& records, std::size_t& chosen_colon) {
 #ifdef KUNPACK_AVX2_SCAN
   if (record_scan_avx2) {
-    return avx2_scan::clean_stretch_end(pass, bytes, from, end, records, chosen_colon);
+    return pass.utf16le
+               ? avx2_scan::clean_utf16le_stretch_end(pass, bytes, from, end, records, chosen_colon)
+               : avx2_scan::clean_stretch_end(pass, bytes, from, end, records, chosen_colon);
   }
 #endif
-  return clean_stretch_end(pass, bytes, from, end, records, chosen_colon);
-}
-
-std::size_t clean_utf16le_stretch_end_here(const LinePass& pass, const unsigned char* bytes,
-                                           std::size_t from, std::size_t end, int32_t& records,
-                                           std::size_t& chosen_colon) {
-#ifdef KUNPACK_AVX2_SCAN
-  if (record_scan_avx2) {
-    return avx2_scan::clean_utf16le_stretch_end(pass, bytes, from, end, records, chosen_colon);
-  }
-#endif
-  return clean_utf16le_stretch_end(pass, bytes, from, end, records, chosen_colon);
+  return pass.utf16le ? clean_utf16le_stretch_end(pass, bytes, from, end, records, chosen_colon)
+                      : clean_stretch_end(pass, bytes, from, end, records, chosen_colon);
 }
 
 // Whether the line at i would pass straight through as far as its label
@@ -924,7 +915,7 @@ std::size_t passing_lines_end(const LinePass& pass, const InputStream& in, int32
       continue;
     }
     if (pass.label_starts != nullptr) {
-      std::size_t stretch_end = clean_stretch_end_here(pass, bytes, i, end, records, chosen_colon);
+      std::size_t stretch_end = stretch_end_here(pass, bytes, i, end, records, chosen_colon);
       if (chosen_colon != NO_CHOSEN_LINE) return stretch_end;
       if (stretch_end != i) {
         i = stretch_end;
@@ -960,8 +951,7 @@ std::size_t passing_utf16le_lines_end(const LinePass& pass, const InputStream& i
       i += 2;
       continue;
     }
-    std::size_t stretch_end =
-        clean_utf16le_stretch_end_here(pass, bytes, i, end, records, chosen_colon);
+    std::size_t stretch_end = stretch_end_here(pass, bytes, i, end, records, chosen_colon);
     if (chosen_colon != NO_CHOSEN_LINE || stretch_end == i) return stretch_end;
     i = stretch_end;
   }
