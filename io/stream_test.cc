@@ -30,6 +30,7 @@ TEST(StreamTest, OperandsAreReadOneAfterAnother) {
   input_open(in, STREAM_OPERANDS);
   for (std::size_t i = 0; i < names.size(); ++i) {
     EXPECT_EQ(in.name == nullptr ? "-" : in.name, names[i]);
+    EXPECT_EQ(in.mapped, i < 2 || i == 5) << i << ": regular files with bytes left, stdin too";
     std::string rest;
     for (int byte; (byte = input_byte(in)) >= 0;) rest += static_cast<char>(byte);
     EXPECT_EQ(rest, contents[i]) << i;
@@ -41,6 +42,7 @@ TEST(StreamTest, OperandsAreReadOneAfterAnother) {
     EXPECT_EQ(in.record_in_file, i + 1 == names.size() ? 2 : 0)
         << "afresh; the last try taken back";
   }
+  EXPECT_EQ(input_next_file(in), 1) << "the end stays the end";
   input_release(in);
 }
 

@@ -27,6 +27,7 @@ TEST_F(ConvertTest, EveryClassAndSize) {
       {"%u", "4294967295", "f:4.29497e+09\n"},
       {"%hd", "70000", "f:4464\n"},
       {"%ld", "4294967297", "f:1\n"},  // "l" is 32-bit, as the texts were written for
+      {"%llx", "123456789abc", "f:\xEF\xBF\xBD\xEF\xBF\xBDxV4\x12\n"},  // all eight bytes stored, read as with %X
       {"%f", "2.50", "f:2.5\n"},
       {"%c", "é", "f:195\n"},  // a narrow character is its byte, unsigned
       {"%lc", "é", "f:233\n"},
